@@ -1,0 +1,64 @@
+#include "console/launch.h"
+
+#include <string>
+
+#include "console/menu.h"
+#include "console/session.h"
+#include "console/start_report.h"
+#include "console/string_printf.h"
+
+namespace {
+
+// Tells the operator why the driver cannot be used; false when it can.
+bool ReportBindingFailure(const DriverBinding& binding, Terminal& terminal) {
+  if (!binding.loaded) {
+    terminal.Print(StringPrintf("\nError al cargar la libreria %s: %s",
+                                VARNO_DRIVER_LIBRARY_NAME,
+                                binding.load_error.c_str()));
+    return true;
+  }
+  for (const std::string& name : binding.missing) {
+    terminal.Print(StringPrintf("\nError al cargar la libreria %s: falta la funcion %s",
+                                VARNO_DRIVER_LIBRARY_NAME, name.c_str()));
+  }
+  return !binding.missing.empty();
+}
+
+}  // namespace
+
+int Launch(std::span<const char* const> args, Terminal& terminal,
+           const std::function<DriverBinding()>& bind) {
+  const DriverBinding binding = bind();
+  if (ReportBindingFailure(binding, terminal)) {
+    terminal.ReadKey(Echo::kNo);
+    return kExitStatus;
+  }
+  const DriverApi& driver = binding.api;
+  SignalNameBuffer signal_name{};
+
+  StartResult result;
+  if (args.size() == 1) {
+    result = driver.start_ZUNVarno();
+  } else if (args.size() == 4) {
+    result = driver.start_ZUNVarno2(args[1], args[2], args[3]);
+  } else {
+    terminal.Print(kArgumentsMessage);
+    return kExitStatus;
+  }
+
+  if (result != kStartOk) {
+    // The platform did not start, so it is not closed.
+    if (const std::optional<std::string> message = StartFailureMessage(result))
+      terminal.Print(*message);
+    terminal.ReadKey(Echo::kNo);
+    return kExitStatus;
+  }
+
+  // Started: from here every way out closes the platform, once.
+  if (terminal.Print(kStartedMessage) && terminal.ReadKey(Echo::kNo)) {
+    Session session{terminal, driver, signal_name};
+    RunMainMenu(session);
+  }
+  driver.close_ZUNVarno();
+  return kExitStatus;
+}

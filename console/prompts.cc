@@ -1,0 +1,48 @@
+#include "console/prompts.h"
+
+namespace {
+
+template <typename T>
+std::optional<T> Answer(Session& session, NumberStatus status, T value) {
+  switch (status) {
+    case NumberStatus::kOk:
+      return value;
+    case NumberStatus::kInvalid:
+      if (session.terminal.Print("\nINVALID NUMBER"))
+        session.terminal.ReadKey(Echo::kNo);
+      return std::nullopt;
+    case NumberStatus::kLeave:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool ReadSignalName(Session& session) {
+  Terminal& terminal = session.terminal;
+  for (;;) {
+    if (!terminal.Print("\n\nSIGNAL NAME? ")) return false;
+    switch (terminal.ReadLine(session.signal_name)) {
+      case LineStatus::kOk:
+        return true;
+      case LineStatus::kTooLong:
+        terminal.Print("\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)");
+        break;
+      case LineStatus::kLeave:
+        return false;
+    }
+  }
+}
+
+std::optional<float> AskFloat(Session& session, const char* prompt) {
+  float value = 0;
+  if (!session.terminal.Print(prompt)) return std::nullopt;
+  return Answer(session, session.terminal.ReadFloat(&value), value);
+}
+
+std::optional<std::int32_t> AskInt(Session& session, const char* prompt) {
+  std::int32_t value = 0;
+  if (!session.terminal.Print(prompt)) return std::nullopt;
+  return Answer(session, session.terminal.ReadInt(&value), value);
+}

@@ -1,0 +1,383 @@
+// The console on a POSIX terminal. Standard input is put in raw mode for the
+// whole run so that keys arrive one at a time; special keys arrive as escape
+// sequences and are decoded into the target console's two-byte keys. From a
+// pipe or a file every byte is one key. Interrupts (Ctrl-C outside key
+// reads, hang-up, terminate) make the tool leave in order; see OnInterrupt.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "console/input_buffer.h"
+#include "console/key_decoder.h"
+#include "console/launch.h"
+#include "console/line_editor.h"
+#include "console/terminal.h"
+#include "console/windows_1252.h"
+
+namespace {
+
+// ESC [ H: cursor home; ESC [ 2 J: erase the screen; ESC [ 3 J: erase the
+// scrollback.
+constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
+
+// The longest line a number prompt takes in; longer ones are no number.
+constexpr std::size_t kLongestNumberLine = 4096;
+
+// Terminal modes, set up before any handler is installed and read-only
+// afterwards, so that the handlers can apply them.
+struct termios g_found;           // as the tool found the terminal
+struct termios g_raw;             // the run's mode
+struct termios g_raw_key_read;    // the same, with Ctrl-C as a plain key
+volatile sig_atomic_t g_mode = 0;  // which of the two is in force; 0: none
+constexpr sig_atomic_t kModeRaw = 1;
+constexpr sig_atomic_t kModeKeyRead = 2;
+
+volatile sig_atomic_t g_interrupted = 0;
+int g_wake_fd = -1;  // write end of a pipe that wakes a blocked read
+
+void ApplyMode(sig_atomic_t mode) {
+  g_mode = mode;
+  if (mode == kModeRaw) tcsetattr(STDIN_FILENO, TCSANOW, &g_raw);
+  if (mode == kModeKeyRead) tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_key_read);
+}
+
+// Async-signal-safe.
+void RestoreFoundMode() {
+  if (g_mode != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_found);
+}
+
+// The first interrupt asks the tool to leave as Escape does, which it does
+// once any driver call in progress has returned; a second one ends it at once.
+void OnInterrupt(int) {
+  const int saved_errno = errno;
+  if (g_interrupted) {
+    RestoreFoundMode();
+    _exit(kExitStatus);
+  }
+  g_interrupted = 1;
+  const char byte = 1;
+  if (write(g_wake_fd, &byte, 1) < 0) {
+    // The pipe is full: it is awake already.
+  }
+  errno = saved_errno;
+}
+
+// Ctrl-Z: give the terminal back while stopped, take it again on resuming.
+void OnStop(int) {
+  const int saved_errno = errno;
+  const sig_atomic_t mode = g_mode;
+  RestoreFoundMode();
+  signal(SIGTSTP, SIG_DFL);
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+  raise(SIGTSTP);
+  // Resumed.
+  signal(SIGTSTP, OnStop);
+  if (mode != 0) ApplyMode(mode);
+  errno = saved_errno;
+}
+
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void InstallHandler(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  for (int s : kInterruptSignals) sigaddset(&action.sa_mask, s);
+  // Restart the driver's own system calls; the console's waits use poll(),
+  // which the wake pipe ends.
+  action.sa_flags = SA_RESTART;
+  sigaction(signal_number, &action, nullptr);
+}
+
+bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+
+class PosixTerminal final : public Terminal, private ByteSource {
+ public:
+  PosixTerminal();
+  ~PosixTerminal() override;
+
+  void Clear() override;
+  bool Print(std::string_view text) override;
+  std::optional<unsigned char> ReadKey(Echo echo) override;
+  bool KeyWaiting() override;
+  void DiscardInput() override { buffer_.Discard(); }
+  LineStatus ReadLine(std::span<char> buffer) override;
+  NumberStatus ReadFloat(float* value) override;
+  NumberStatus ReadInt(std::int32_t* value) override;
+  bool Leaving() const override {
+    return g_interrupted || input_ended_ || output_failed_;
+  }
+
+ private:
+  enum class ByteRead { kByte, kTimeout, kEnded, kInterrupted };
+
+  // One byte of standard input; timeout_ms < 0 waits for ever.
+  ByteRead ReadByte(int timeout_ms, unsigned char* byte);
+  // ByteSource, for the key decoder.
+  std::optional<unsigned char> NextWithin(int timeout_ms) override;
+  void Unread(unsigned char byte) override { unread_ = byte; }
+
+  // The next key from standard input, blocking; decoded on a terminal.
+  std::optional<Key> NextKey();
+  // A line of standard input, as typed or as it stands in a pipe.
+  LineStatus ReadRawLine(std::string* line, std::size_t capacity);
+  LineStatus ReadTypedLine(std::string* line, std::size_t capacity);
+  LineStatus ReadPipedLine(std::string* line, std::size_t capacity);
+
+  bool Write(std::string_view bytes);
+  // Sends a clear that is being held back.
+  bool Flush();
+
+  bool input_is_terminal_;
+  bool output_is_terminal_;
+  int wake_read_fd_ = -1;
+  bool input_ended_ = false;
+  bool output_failed_ = false;
+  std::string held_;                     // a clear not sent yet
+  std::optional<unsigned char> unread_;  // handed back by the decoder
+  std::optional<unsigned char> second_;  // of a special key, not read yet
+  InputBuffer buffer_;
+};
+
+PosixTerminal::PosixTerminal()
+    : input_is_terminal_(isatty(STDIN_FILENO) == 1),
+      output_is_terminal_(isatty(STDOUT_FILENO) == 1) {
+  int wake[2];
+  if (pipe(wake) == 0) {
+    for (int fd : wake) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+    wake_read_fd_ = wake[0];
+    g_wake_fd = wake[1];
+  }
+  if (input_is_terminal_ && tcgetattr(STDIN_FILENO, &g_found) == 0) {
+    g_raw = g_found;
+    // Keys one at a time, unechoed, CR kept as CR (Enter reads as 13), no
+    // flow control; output processing stays on. Ctrl-\ is a plain key.
+    g_raw.c_iflag &= ~(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    g_raw.c_lflag &= ~(ICANON | ECHO | IEXTEN);
+    g_raw.c_cc[VQUIT] = _POSIX_VDISABLE;
+    g_raw.c_cc[VMIN] = 1;
+    g_raw.c_cc[VTIME] = 0;
+    g_raw_key_read = g_raw;
+    g_raw_key_read.c_cc[VINTR] = _POSIX_VDISABLE;
+    ApplyMode(kModeRaw);
+  } else {
+    input_is_terminal_ = false;
+  }
+  for (int s : kInterruptSignals) InstallHandler(s, OnInterrupt);
+  InstallHandler(SIGTSTP, OnStop);
+  // A closed output shows as a failed write, not as a fatal signal.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+PosixTerminal::~PosixTerminal() {
+  if (!output_failed_) Flush();
+  for (int s : kInterruptSignals) signal(s, SIG_DFL);
+  signal(SIGTSTP, SIG_DFL);
+  if (g_mode != 0) tcsetattr(STDIN_FILENO, TCSADRAIN, &g_found);
+  g_mode = 0;
+}
+
+void PosixTerminal::Clear() {
+  if (output_is_terminal_) held_ += kClearScreen;
+}
+
+bool PosixTerminal::Print(std::string_view text) {
+  if (Leaving()) return false;
+  // The held clear goes out with the text, so a live reading never shows
+  // an empty screen between two samples.
+  std::string bytes = std::move(held_);
+  held_.clear();
+  bytes += Windows1252ToUtf8(text);
+  return Write(bytes);
+}
+
+bool PosixTerminal::Flush() {
+  if (held_.empty()) return true;
+  std::string bytes = std::move(held_);
+  held_.clear();
+  return Write(bytes);
+}
+
+bool PosixTerminal::Write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      output_failed_ = true;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms,
+                                                unsigned char* byte) {
+  if (unread_) {
+    *byte = *unread_;
+    unread_.reset();
+    return ByteRead::kByte;
+  }
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (g_interrupted) return ByteRead::kInterrupted;
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - Clock::now());
+      wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read_fd_, POLLIN, 0}};
+    const int ready = poll(fds, wake_read_fd_ >= 0 ? 2 : 1, wait_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) return ByteRead::kTimeout;
+    if (g_interrupted) return ByteRead::kInterrupted;
+    if (ready > 0 && fds[0].revents == 0) continue;
+    const ssize_t got = ready > 0 ? read(STDIN_FILENO, byte, 1) : -1;
+    if (got == 1) return ByteRead::kByte;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    input_ended_ = true;  // end of file, a hung-up terminal, a bad descriptor
+    return ByteRead::kEnded;
+  }
+}
+
+std::optional<unsigned char> PosixTerminal::NextWithin(int timeout_ms) {
+  unsigned char byte = 0;
+  if (ReadByte(timeout_ms, &byte) == ByteRead::kByte) return byte;
+  return std::nullopt;
+}
+
+std::optional<Key> PosixTerminal::NextKey() {
+  unsigned char byte = 0;
+  if (ReadByte(-1, &byte) != ByteRead::kByte) return std::nullopt;
+  if (!input_is_terminal_) return Key{byte, std::nullopt};
+  const Key key = DecodeKey(byte, *this);
+  if (g_interrupted) return std::nullopt;
+  return key;
+}
+
+std::optional<unsigned char> PosixTerminal::ReadKey(Echo echo) {
+  if (Leaving()) return std::nullopt;
+  if (second_) {
+    const unsigned char code = *second_;
+    second_.reset();
+    return code;
+  }
+  if (!Flush()) return std::nullopt;
+  // While the tool waits for a key, Ctrl-C is key 3, as on the target console.
+  if (input_is_terminal_) ApplyMode(kModeKeyRead);
+  const std::optional<Key> key = NextKey();
+  if (input_is_terminal_) ApplyMode(kModeRaw);
+  if (!key) return std::nullopt;
+  second_ = key->second;
+  if (echo == Echo::kYes && !key->second && IsPrintable(key->first) &&
+      !Write(std::string_view(reinterpret_cast<const char*>(&key->first), 1))) {
+    return std::nullopt;
+  }
+  return key->first;
+}
+
+bool PosixTerminal::KeyWaiting() {
+  if (Leaving()) return false;
+  if (second_ || unread_) return true;
+  pollfd fd = {STDIN_FILENO, POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && fd.revents != 0;
+}
+
+LineStatus PosixTerminal::ReadLine(std::span<char> buffer) {
+  if (buffer.empty()) return LineStatus::kTooLong;
+  const std::size_t capacity = buffer.size() - 1;
+  std::string line;
+  LineStatus status = LineStatus::kOk;
+  // As gets: what a number read left buffered comes first.
+  if (!buffer_.TakeLine(&line))
+    status = ReadRawLine(&line, capacity);
+  else if (line.size() > capacity)
+    status = LineStatus::kTooLong;
+  if (status == LineStatus::kOk) {
+    std::memcpy(buffer.data(), line.data(), line.size());
+    buffer[line.size()] = '\0';
+  }
+  return status;
+}
+
+LineStatus PosixTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
+  if (Leaving() || !Flush()) return LineStatus::kLeave;
+  return input_is_terminal_ ? ReadTypedLine(line, capacity)
+                            : ReadPipedLine(line, capacity);
+}
+
+LineStatus PosixTerminal::ReadTypedLine(std::string* line,
+                                        std::size_t capacity) {
+  LineEditor editor(capacity);
+  for (;;) {
+    const std::optional<Key> key = NextKey();
+    if (!key) return LineStatus::kLeave;
+    std::string echo;
+    const bool done = editor.Press(*key, &echo);
+    if (!echo.empty() && !Write(echo)) return LineStatus::kLeave;
+    if (done) break;
+  }
+  *line = editor.line();
+  return editor.too_long() ? LineStatus::kTooLong : LineStatus::kOk;
+}
+
+// Byte by byte, so that nothing past the line end is taken in. A "\r" just
+// before the "\n" is part of the line end. A line that input ends before its
+// end is not a line: nobody finished typing it.
+LineStatus PosixTerminal::ReadPipedLine(std::string* line,
+                                        std::size_t capacity) {
+  line->clear();
+  bool too_long = false;
+  bool carriage_return = false;
+  auto keep = [&](unsigned char c) {
+    if (line->size() < capacity)
+      *line += static_cast<char>(c);
+    else
+      too_long = true;
+  };
+  for (;;) {
+    unsigned char byte = 0;
+    if (ReadByte(-1, &byte) != ByteRead::kByte) return LineStatus::kLeave;
+    if (byte == '\n') break;
+    if (carriage_return) keep('\r');
+    carriage_return = byte == '\r';
+    if (!carriage_return) keep(byte);
+  }
+  return too_long ? LineStatus::kTooLong : LineStatus::kOk;
+}
+
+NumberStatus PosixTerminal::ReadFloat(float* value) {
+  if (Leaving()) return NumberStatus::kLeave;
+  return buffer_.ReadFloat(value, [this](std::string* line) {
+    return ReadRawLine(line, kLongestNumberLine);
+  });
+}
+
+NumberStatus PosixTerminal::ReadInt(std::int32_t* value) {
+  if (Leaving()) return NumberStatus::kLeave;
+  return buffer_.ReadInt(value, [this](std::string* line) {
+    return ReadRawLine(line, kLongestNumberLine);
+  });
+}
+
+}  // namespace
+
+std::unique_ptr<Terminal> OpenConsole() {
+  return std::make_unique<PosixTerminal>();
+}
