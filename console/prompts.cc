@@ -38,11 +38,13 @@ bool ReadSignalName(Session& session) {
 std::optional<float> AskFloat(Session& session, const char* prompt) {
   float value = 0;
   if (!session.terminal.Print(prompt)) return std::nullopt;
-  return Answer(session, session.terminal.ReadFloat(&value), value);
+  const NumberStatus status = session.terminal.ReadFloat(&value);
+  return Answer(session, status, value);
 }
 
 std::optional<std::int32_t> AskInt(Session& session, const char* prompt) {
   std::int32_t value = 0;
   if (!session.terminal.Print(prompt)) return std::nullopt;
-  return Answer(session, session.terminal.ReadInt(&value), value);
+  const NumberStatus status = session.terminal.ReadInt(&value);
+  return Answer(session, status, value);
 }

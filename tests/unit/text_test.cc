@@ -1,0 +1,99 @@
+// The small pure pieces: line editing, the start report, output encoding.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console/line_editor.h"
+#include "console/start_report.h"
+#include "console/windows_1252.h"
+
+namespace {
+
+Key Plain(unsigned char c) { return {c, std::nullopt}; }
+
+struct Typed {
+  std::string line;
+  std::string echo;
+  bool done = false;
+  bool too_long = false;
+};
+
+Typed Type(const std::vector<Key>& keys, std::size_t capacity = 5) {
+  LineEditor editor(capacity);
+  Typed typed;
+  for (const Key& key : keys) {
+    typed.done = editor.Press(key, &typed.echo);
+    if (typed.done) break;
+  }
+  typed.line = editor.line();
+  typed.too_long = editor.too_long();
+  return typed;
+}
+
+TEST(LineEditor, EditsTheLineAndEchoesWhatItKeeps) {
+  const Key enter = Plain(13), backspace = Plain(8);
+  const struct {
+    std::vector<Key> keys;
+    std::string line, echo;
+    bool done, too_long;
+  } cases[] = {
+      {{Plain('a'), Plain('b'), enter}, "ab", "ab\n", true, false},
+      {{Plain('a'), Plain('\n')}, "a", "a\n", true, false},
+      {{Plain('a'), backspace, Plain('c'), enter}, "c", "a\b \bc\n", true, false},
+      {{backspace, enter}, "", "\n", true, false},
+      // Special keys (an arrow is E0 'K', whose code is a letter) and
+      // control keys are ignored.
+      {{Key{0xE0, 'K'}, Key{0x00, 59}, Plain(3), Plain(9), Plain(0xE9), enter},
+       "", "\n", true, false},
+      {{Plain('a'), Plain('b')}, "ab", "ab", false, false},
+      // Past the capacity: echoed, counted, not stored; erasable.
+      {{Plain('1'), Plain('2'), Plain('3'), Plain('4'), Plain('5'), Plain('6'), enter},
+       "12345", "123456\n", true, true},
+      {{Plain('1'), Plain('2'), Plain('3'), Plain('4'), Plain('5'), Plain('6'),
+        backspace, enter},
+       "12345", "123456\b \b\n", true, false},
+  };
+  for (const auto& c : cases) {
+    const Typed typed = Type(c.keys);
+    EXPECT_EQ(typed.line, c.line);
+    EXPECT_EQ(typed.echo, c.echo);
+    EXPECT_EQ(typed.done, c.done);
+    EXPECT_EQ(typed.too_long, c.too_long) << c.line;
+  }
+}
+
+TEST(StartReport, ToldInWordsForEveryCode) {
+  const struct {
+    StartResult result;
+    const char* message;  // null: nothing is told
+  } cases[] = {
+      {-1, "\nError al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
+      {-2, "\nError al arrancar VARNO. Codigo error: -2. Error al inicializar SOCKETS del HOST."},
+      {-3, "\nError al arrancar VARNO. Codigo error: -3. Imposible conectar con VARNO."},
+      {2, "\nError al arrancar VARNO. Codigo error: 2. No fue posible conectar con todos o alguno de los modulos de VARNO."},
+      {255, "\nError al arrancar VARNO. Codigo error: ff. No fue posible conectar con todos o alguno de los modulos de VARNO."},
+      {INT32_MAX, "\nError al arrancar VARNO. Codigo error: 7fffffff. No fue posible conectar con todos o alguno de los modulos de VARNO."},
+      {0, nullptr},
+      {-4, nullptr},
+      {-7, nullptr},
+      {INT32_MIN, nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::optional<std::string> message = StartFailureMessage(c.result);
+    if (c.message == nullptr)
+      EXPECT_FALSE(message) << c.result;
+    else
+      EXPECT_EQ(message.value_or("(none)"), c.message);
+  }
+}
+
+TEST(Windows1252, BecomesUtf8) {
+  EXPECT_EQ(Windows1252ToUtf8("plain\n"), "plain\n");
+  EXPECT_EQ(Windows1252ToUtf8(kArgumentsMessage),
+            "\nError al lanzar la aplicaci\xC3\xB3n. Revise los argumentos de entrada");
+  EXPECT_EQ(Windows1252ToUtf8("\x80\x9F\xA0\xFF"),
+            "\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xBF");
+}
+
+}  // namespace
