@@ -1,0 +1,395 @@
+// The console on Windows. Keys come from the console input API, which gives
+// special keys as key events that become the console runtime's two-byte
+// keys; lines and numbers are edited and buffered here, so that discarding
+// buffered input means the same on every C runtime. From redirected input
+// every byte is one key. Ctrl-C (outside key reads), Ctrl-Break and closing
+// the window make the tool leave in order; see OnConsoleEvent.
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "console/console_keys.h"
+#include "console/input_buffer.h"
+#include "console/launch.h"
+#include "console/line_editor.h"
+#include "console/terminal.h"
+#include "console/windows_1252.h"
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+namespace {
+
+// ESC [ H: cursor home; ESC [ 2 J: erase the screen; ESC [ 3 J: erase the
+// scrollback.
+constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
+
+constexpr std::size_t kLongestNumberLine = 4096;
+
+// Shared with the console event handler, which runs on a thread of its own.
+std::atomic<bool> g_interrupted{false};
+HANDLE g_wake = nullptr;         // set when an interrupt arrives
+HANDLE g_main_thread = nullptr;  // its blocking reads of redirected input
+HANDLE g_input = INVALID_HANDLE_VALUE;
+DWORD g_found_input_mode = 0;
+bool g_input_is_console = false;
+
+void RestoreInputMode() {
+  if (g_input_is_console) SetConsoleMode(g_input, g_found_input_mode);
+}
+
+// The first event asks the tool to leave as Escape does, once any driver call
+// in progress has returned; a second one ends it at once. Closing the window
+// ends the process when this returns, so it waits for the orderly leave.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (g_interrupted.exchange(true)) {
+    RestoreInputMode();
+    ExitProcess(kExitStatus);
+  }
+  SetEvent(g_wake);
+  if (g_main_thread != nullptr) CancelSynchronousIo(g_main_thread);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+      event == CTRL_SHUTDOWN_EVENT) {
+    Sleep(INFINITE);  // the main thread's exit ends the process
+  }
+  return TRUE;
+}
+
+bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+
+class WindowsTerminal final : public Terminal {
+ public:
+  WindowsTerminal();
+  ~WindowsTerminal() override;
+
+  void Clear() override;
+  bool Print(std::string_view text) override;
+  std::optional<unsigned char> ReadKey(Echo echo) override;
+  bool KeyWaiting() override;
+  void DiscardInput() override { buffer_.Discard(); }
+  LineStatus ReadLine(std::span<char> buffer) override;
+  NumberStatus ReadFloat(float* value) override;
+  NumberStatus ReadInt(std::int32_t* value) override;
+  bool Leaving() const override {
+    return g_interrupted || input_ended_ || output_failed_;
+  }
+
+ private:
+  // The next key, blocking; with Ctrl-C as key 3 when `ctrl_c_is_key`.
+  std::optional<Key> NextKey(bool ctrl_c_is_key);
+  std::optional<Key> NextConsoleKey();
+  std::optional<Key> NextRedirectedKey();
+  // Whether the console holds a press that gives a key; drops other events.
+  bool ConsoleKeyPending();
+  LineStatus ReadRawLine(std::string* line, std::size_t capacity);
+  LineStatus ReadTypedLine(std::string* line, std::size_t capacity);
+  LineStatus ReadRedirectedLine(std::string* line, std::size_t capacity);
+
+  bool Write(std::string_view windows_1252);
+  bool Flush();
+  // The screen API's clear, where the console takes no escape sequences.
+  void ClearWithConsoleApi();
+
+  HANDLE output_ = INVALID_HANDLE_VALUE;
+  bool output_is_console_ = false;
+  bool output_takes_sequences_ = false;
+  DWORD found_output_mode_ = 0;
+  bool input_ended_ = false;
+  bool output_failed_ = false;
+  std::string held_;                      // a clear not sent yet
+  std::basic_string<unsigned char> keys_;  // the rest of the last press
+  std::optional<unsigned char> second_;    // of a special key, not read yet
+  InputBuffer buffer_;
+};
+
+WindowsTerminal::WindowsTerminal() {
+  g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                  &g_main_thread, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  g_input = GetStdHandle(STD_INPUT_HANDLE);
+  g_input_is_console = GetConsoleMode(g_input, &g_found_input_mode) != 0;
+  if (g_input_is_console) {
+    // Key events one at a time, unechoed; Ctrl-C stays a signal outside key
+    // reads (ENABLE_PROCESSED_INPUT).
+    SetConsoleMode(g_input, ENABLE_PROCESSED_INPUT);
+  }
+  output_ = GetStdHandle(STD_OUTPUT_HANDLE);
+  output_is_console_ = GetConsoleMode(output_, &found_output_mode_) != 0;
+  if (output_is_console_) {
+    output_takes_sequences_ =
+        SetConsoleMode(output_, found_output_mode_ | ENABLE_PROCESSED_OUTPUT |
+                                    ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  }
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+WindowsTerminal::~WindowsTerminal() {
+  if (!output_failed_) Flush();
+  SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+  RestoreInputMode();
+  if (output_is_console_) SetConsoleMode(output_, found_output_mode_);
+}
+
+void WindowsTerminal::Clear() {
+  if (!output_is_console_) return;
+  if (output_takes_sequences_)
+    held_ += kClearScreen;
+  else
+    ClearWithConsoleApi();
+}
+
+void WindowsTerminal::ClearWithConsoleApi() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(output_, &info)) return;
+  const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+  const COORD home = {0, 0};
+  DWORD written = 0;
+  FillConsoleOutputCharacterW(output_, L' ', cells, home, &written);
+  FillConsoleOutputAttribute(output_, info.wAttributes, cells, home, &written);
+  SetConsoleCursorPosition(output_, home);
+}
+
+bool WindowsTerminal::Print(std::string_view text) {
+  if (Leaving()) return false;
+  // The held clear goes out with the text, so a live reading never shows
+  // an empty screen between two samples.
+  std::string bytes = std::move(held_);
+  held_.clear();
+  bytes += text;
+  return Write(bytes);
+}
+
+bool WindowsTerminal::Flush() {
+  if (held_.empty()) return true;
+  std::string bytes = std::move(held_);
+  held_.clear();
+  return Write(bytes);
+}
+
+bool WindowsTerminal::Write(std::string_view windows_1252) {
+  if (windows_1252.empty()) return true;
+  if (output_is_console_) {
+    // As characters, so that every one shows whatever the code page.
+    const std::string utf8 = Windows1252ToUtf8(windows_1252);
+    std::wstring wide(utf8.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                           wide.data(), static_cast<int>(wide.size()));
+    DWORD written = 0;
+    if (length <= 0 || !WriteConsoleW(output_, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
+      output_failed_ = true;
+      return false;
+    }
+    return true;
+  }
+  // Redirected: the bytes as they are.
+  while (!windows_1252.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(output_, windows_1252.data(), static_cast<DWORD>(windows_1252.size()),
+                   &written, nullptr) || written == 0) {
+      output_failed_ = true;
+      return false;
+    }
+    windows_1252.remove_prefix(written);
+  }
+  return true;
+}
+
+bool WindowsTerminal::ConsoleKeyPending() {
+  for (;;) {
+    INPUT_RECORD record;
+    DWORD count = 0;
+    if (!PeekConsoleInputW(g_input, &record, 1, &count) || count == 0) return false;
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+      ConsoleKeyPress press;
+      press.virtual_key = record.Event.KeyEvent.wVirtualKeyCode;
+      press.scan_code = record.Event.KeyEvent.wVirtualScanCode;
+      press.control_state = record.Event.KeyEvent.dwControlKeyState;
+      if (record.Event.KeyEvent.uChar.UnicodeChar != 0) press.text = "x";
+      if (!KeysFromPress(press).empty()) return true;
+    }
+    ReadConsoleInputW(g_input, &record, 1, &count);  // gives no key: drop it
+  }
+}
+
+std::optional<Key> WindowsTerminal::NextConsoleKey() {
+  while (keys_.empty()) {
+    if (g_interrupted) return std::nullopt;
+    const HANDLE waits[2] = {g_input, g_wake};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+      if (!g_interrupted) input_ended_ = true;
+      return std::nullopt;
+    }
+    INPUT_RECORD record;
+    DWORD count = 0;
+    if (!ReadConsoleInputW(g_input, &record, 1, &count)) {
+      input_ended_ = true;
+      return std::nullopt;
+    }
+    if (count == 0 || record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+    const KEY_EVENT_RECORD& event = record.Event.KeyEvent;
+    ConsoleKeyPress press;
+    press.virtual_key = event.wVirtualKeyCode;
+    press.scan_code = event.wVirtualScanCode;
+    press.control_state = event.dwControlKeyState;
+    if (event.uChar.UnicodeChar != 0) {
+      // In the console's input code page, as the console runtime gives it.
+      char bytes[8];
+      const int length = WideCharToMultiByte(GetConsoleCP(), 0, &event.uChar.UnicodeChar, 1,
+                                             bytes, sizeof bytes, nullptr, nullptr);
+      press.text.assign(bytes, length > 0 ? static_cast<std::size_t>(length) : 0);
+      if (press.text.empty()) press.text = "?";
+    }
+    const std::basic_string<unsigned char> keys = KeysFromPress(press);
+    for (WORD repeat = 0; repeat < event.wRepeatCount; ++repeat) keys_ += keys;
+  }
+  // A special key's two bytes stay together: the first is delivered here,
+  // the second by the next key read.
+  if (keys_.front() == kGreyLeadIn || keys_.front() == kFunctionLeadIn) {
+    if (keys_.size() >= 2) {
+      const Key key{keys_[0], keys_[1]};
+      keys_.erase(0, 2);
+      return key;
+    }
+  }
+  const Key key{keys_.front(), std::nullopt};
+  keys_.erase(0, 1);
+  return key;
+}
+
+std::optional<Key> WindowsTerminal::NextRedirectedKey() {
+  if (g_interrupted) return std::nullopt;
+  unsigned char byte = 0;
+  DWORD read = 0;
+  if (!ReadFile(g_input, &byte, 1, &read, nullptr) || read != 1) {
+    if (!g_interrupted) input_ended_ = true;  // end of input, a broken pipe
+    return std::nullopt;
+  }
+  return Key{byte, std::nullopt};
+}
+
+std::optional<Key> WindowsTerminal::NextKey(bool ctrl_c_is_key) {
+  if (!g_input_is_console) return NextRedirectedKey();
+  // While the tool waits for a key, Ctrl-C is key 3, as with the console
+  // runtime's own key reads.
+  if (ctrl_c_is_key) SetConsoleMode(g_input, 0);
+  std::optional<Key> key = NextConsoleKey();
+  if (ctrl_c_is_key) SetConsoleMode(g_input, ENABLE_PROCESSED_INPUT);
+  if (g_interrupted) return std::nullopt;
+  return key;
+}
+
+std::optional<unsigned char> WindowsTerminal::ReadKey(Echo echo) {
+  if (Leaving()) return std::nullopt;
+  if (second_) {
+    const unsigned char code = *second_;
+    second_.reset();
+    return code;
+  }
+  if (!Flush()) return std::nullopt;
+  const std::optional<Key> key = NextKey(true);
+  if (!key) return std::nullopt;
+  second_ = key->second;
+  if (echo == Echo::kYes && !key->second && IsPrintable(key->first)) {
+    const char shown = static_cast<char>(key->first);
+    if (!Write(std::string_view(&shown, 1))) return std::nullopt;
+  }
+  return key->first;
+}
+
+bool WindowsTerminal::KeyWaiting() {
+  if (Leaving()) return false;
+  if (second_ || !keys_.empty()) return true;
+  if (g_input_is_console) return ConsoleKeyPending();
+  if (GetFileType(g_input) == FILE_TYPE_PIPE) {
+    DWORD available = 0;
+    // A broken pipe counts as waiting: the read then finds the end.
+    if (!PeekNamedPipe(g_input, nullptr, 0, nullptr, &available, nullptr)) return true;
+    return available > 0;
+  }
+  return true;  // a file holds a byte or its end
+}
+
+LineStatus WindowsTerminal::ReadLine(std::span<char> buffer) {
+  if (buffer.empty()) return LineStatus::kTooLong;
+  const std::size_t capacity = buffer.size() - 1;
+  std::string line;
+  LineStatus status = LineStatus::kOk;
+  // As gets: what a number read left buffered comes first.
+  if (!buffer_.TakeLine(&line))
+    status = ReadRawLine(&line, capacity);
+  else if (line.size() > capacity)
+    status = LineStatus::kTooLong;
+  if (status == LineStatus::kOk) {
+    std::memcpy(buffer.data(), line.data(), line.size());
+    buffer[line.size()] = '\0';
+  }
+  return status;
+}
+
+LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
+  if (Leaving() || !Flush()) return LineStatus::kLeave;
+  return g_input_is_console ? ReadTypedLine(line, capacity)
+                            : ReadRedirectedLine(line, capacity);
+}
+
+LineStatus WindowsTerminal::ReadTypedLine(std::string* line, std::size_t capacity) {
+  LineEditor editor(capacity);
+  for (;;) {
+    const std::optional<Key> key = NextKey(false);
+    if (!key) return LineStatus::kLeave;
+    std::string echo;
+    const bool done = editor.Press(*key, &echo);
+    if (!echo.empty() && !Write(echo)) return LineStatus::kLeave;
+    if (done) break;
+  }
+  *line = editor.line();
+  return editor.too_long() ? LineStatus::kTooLong : LineStatus::kOk;
+}
+
+// Byte by byte, so that nothing past the line end is taken in. A "\r" just
+// before the "\n" is part of the line end. A line that input ends before its
+// end is not a line: nobody finished typing it.
+LineStatus WindowsTerminal::ReadRedirectedLine(std::string* line, std::size_t capacity) {
+  line->clear();
+  bool too_long = false;
+  bool carriage_return = false;
+  auto keep = [&](unsigned char c) {
+    if (line->size() < capacity)
+      *line += static_cast<char>(c);
+    else
+      too_long = true;
+  };
+  for (;;) {
+    const std::optional<Key> key = NextRedirectedKey();
+    if (!key) return LineStatus::kLeave;
+    const unsigned char byte = key->first;
+    if (byte == '\n') break;
+    if (carriage_return) keep('\r');
+    carriage_return = byte == '\r';
+    if (!carriage_return) keep(byte);
+  }
+  return too_long ? LineStatus::kTooLong : LineStatus::kOk;
+}
+
+NumberStatus WindowsTerminal::ReadFloat(float* value) {
+  if (Leaving()) return NumberStatus::kLeave;
+  return buffer_.ReadFloat(value, [this](std::string* line) {
+    return ReadRawLine(line, kLongestNumberLine);
+  });
+}
+
+NumberStatus WindowsTerminal::ReadInt(std::int32_t* value) {
+  if (Leaving()) return NumberStatus::kLeave;
+  return buffer_.ReadInt(value, [this](std::string* line) {
+    return ReadRawLine(line, kLongestNumberLine);
+  });
+}
+
+}  // namespace
+
+std::unique_ptr<Terminal> OpenConsole() {
+  return std::make_unique<WindowsTerminal>();
+}
