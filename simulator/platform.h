@@ -1,0 +1,79 @@
+// The running simulated platform: what each entry point does once the
+// configuration and scenario are chosen. Every refusal is written to the log
+// with its reason and answered with a harmless value, so no argument or call
+// order can make it fail.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "calibration.h"
+#include "clock.h"
+#include "log.h"
+#include "motion_system.h"
+#include "platform_config.h"
+
+namespace varno::sim {
+
+// What setCalibration_ZUNVarno returns.
+inline constexpr std::int32_t kCalibrationStored = 0;
+inline constexpr std::int32_t kCalibrationUnknownSignal = -1;
+inline constexpr std::int32_t kCalibrationNotAnalogInput = -2;
+inline constexpr std::int32_t kCalibrationDegenerate = -3;
+inline constexpr std::int32_t kCalibrationNoLink = -4;
+
+class Platform {
+ public:
+  Platform(Clock& clock, Log& log) : clock_(clock), log_(log) {}
+
+  // Starts `config` under `scenario` (a running platform is closed first).
+  // Any result but kStartOk leaves the platform stopped.
+  StartResult Start(const PlatformConfig& config, const Scenario& scenario,
+                    std::uint64_t seed);
+  void Close();
+
+  // Inputs: the (calibrated) reading; outputs: the value last set. While the
+  // link is lost, the value last returned for that signal.
+  float GetValue(std::string_view name);
+  // Outputs only; digital 0 or 1, analogue within its range.
+  bool SetValue(std::string_view name, float value);
+  // Analogue inputs only: the reading before calibration.
+  float GetRawValue(std::string_view name);
+  // `zero` and `full_scale` are the raw readings meaning 0 and 1.
+  std::int32_t SetCalibration(std::string_view name, float zero, float full_scale);
+  std::uint32_t Status();
+  float GetParameter(std::int32_t number);
+  void UpdateDynamicParameters(const float (&values)[5]);
+  void SendCommand(std::int32_t command);
+
+ private:
+  enum class Link { kNotStarted, kUp, kLost };
+  struct SignalState {
+    int wire = -1;  // index of the output a wired input reads
+    double output = 0.0;
+    Calibration calibration;
+    float last_value = 0.0f;
+    float last_raw = 0.0f;
+  };
+
+  Link Admit(std::string_view entry);
+  int Find(std::string_view entry, std::string_view name);
+  double RawReading(std::size_t index);
+  void Refuse(std::string_view entry, std::string_view reason);
+
+  Clock& clock_;
+  Log& log_;
+  bool running_ = false;
+  PlatformConfig config_;
+  Scenario scenario_;
+  std::uint64_t seed_ = 0;
+  double start_time_ = 0.0;
+  long long calls_ = 0;
+  bool link_lost_ = false;
+  std::vector<SignalState> states_;
+  std::optional<MotionSystem> motion_;
+};
+
+}  // namespace varno::sim
