@@ -1,0 +1,127 @@
+// What the end-to-end tests share: the tool's texts as the operator gets
+// them, and the steps most tests begin with.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pty_session.h"
+
+namespace varno::e2e {
+
+inline const std::string kStarted =
+    "\nPlataforma VARNO correctamente arrancada y detectada...";
+// The "ó" goes out as UTF-8 whatever standard output is.
+inline const std::string kBadArguments =
+    "\nError al lanzar la aplicaci\xc3\xb3n. Revise los argumentos de entrada";
+inline const std::string kLoadError =
+    "\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.so: ";
+inline const std::string kMenu =
+    "\n\nVARNO DIAGNOSTIC TOOL"
+    "\n*********************"
+    "\n[1]. READ INPUT"
+    "\n[2]. SET OUTPUT"
+    "\n[3]. CALIBRATION ASSISTANT"
+    "\n[4]. MAKE CALIBRATION"
+    "\n[5]. GET STATUS OF VARNO"
+    "\n[6]. GET PARAMETER OF MOTO MOTION SYSTEM"
+    "\n[7]. SET MOTION PARAMETERS OF MOTO MOTION SYSTEM"
+    "\n[8]. SEND COMMAND TO MOTION SYSTEM OF MOTO"
+    "\n[ESC]. EXIT"
+    "\n\nOption>>> ";
+inline const std::string kMenuTitle = "VARNO DIAGNOSTIC TOOL";
+// Home, erase the screen, erase the scrollback.
+inline const std::string kClear = "\x1b[H\x1b[2J\x1b[3J";
+inline const std::string kSignalNamePrompt = "\n\nSIGNAL NAME? ";
+inline const std::string kNameTooLong =
+    "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)";
+inline const std::string kInvalidNumber = "\nINVALID NUMBER";
+
+inline const std::string kStartCall = "start_ZUNVarno() -> 1";
+inline const std::string kCloseCall = "close_ZUNVarno()";
+
+// `text` as it arrives through a terminal that turns "\n" into CR LF.
+inline std::string OnTerminal(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+inline size_t Count(std::string_view text, std::string_view part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string_view::npos;
+       at = text.find(part, at + part.size())) {
+    ++count;
+  }
+  return count;
+}
+
+inline size_t CountPrefix(const std::vector<std::string>& lines,
+                          std::string_view prefix) {
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.compare(0, prefix.size(), prefix) == 0;
+  });
+}
+
+// While the tool is blocked in a key read, Ctrl-C is key 3: the terminal
+// then sends no interrupt for it (signals off, or the interrupt character
+// disabled). Everywhere else Ctrl-C interrupts. A test that sends Ctrl-C
+// waits for the matching state first.
+inline bool CtrlCInterrupts(const termios& settings) {
+  return (settings.c_lflag & ISIG) != 0 &&
+         settings.c_cc[VINTR] != _POSIX_VDISABLE;
+}
+inline bool InKeyRead(const termios& settings) {
+  return !CtrlCInterrupts(settings);
+}
+inline bool SignalsOn(const termios& settings) {
+  return CtrlCInterrupts(settings);
+}
+
+// Waits for the start message and the key wait after it.
+inline void ReachStartKeyWait(PtySession& session) {
+  ASSERT_TRUE(session.started()) << session.error();
+  ASSERT_TRUE(session.WaitForScreen(kStarted.substr(1))) << session.Output();
+  ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+}
+
+// Waits for the menu's option prompt, armed to read a key.
+inline void ReachMenuPrompt(PtySession& session) {
+  ASSERT_TRUE(session.WaitForScreen("Option>>>")) << session.ScreenText();
+  ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+}
+
+// Starts successfully and passes the key wait to the menu.
+inline void ReachMenu(PtySession& session) {
+  ASSERT_NO_FATAL_FAILURE(ReachStartKeyWait(session));
+  ASSERT_TRUE(session.Type("k"));
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+}
+
+// Chooses `option` at the menu and waits for the signal name prompt.
+inline void ReachSignalNamePrompt(PtySession& session, char option) {
+  ASSERT_TRUE(session.Type(std::string(1, option)));
+  ASSERT_TRUE(session.WaitForScreen("SIGNAL NAME?")) << session.ScreenText();
+  ASSERT_TRUE(session.WaitForSettings(SignalsOn));
+}
+
+// The tool has left as Escape does: platform closed once, status 1,
+// terminal as it was before the run.
+inline void ExpectClosedAndRestored(PtySession& session) {
+  EXPECT_EQ(session.WaitForExit(), 1) << session.Output();
+  std::vector<std::string> journal = session.JournalLines();
+  EXPECT_EQ(CountPrefix(journal, kCloseCall), 1u);
+  ASSERT_FALSE(journal.empty());
+  EXPECT_EQ(journal.back(), kCloseCall);
+  EXPECT_TRUE(session.SettingsRestored());
+}
+
+}  // namespace varno::e2e

@@ -1,0 +1,191 @@
+// Launch: binding the driver library, the command line, the start report.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace varno::e2e {
+namespace {
+
+using Journal = std::vector<std::string>;
+
+TEST(Launch, WrongArgumentCountIsRefusedAtOnce) {
+  const std::vector<std::vector<std::string>> command_lines = {
+      {"a"}, {"a", "b"}, {"a", "b", "c", "d"}, {"a", "b", "c", "d", "e"}};
+  for (const auto& args : command_lines) {
+    SCOPED_TRACE(testing::Message() << args.size() << " arguments");
+    PtySession session(Launch().Args(args));
+    ASSERT_TRUE(session.started()) << session.error();
+    // No key is sent: the tool must leave on its own.
+    EXPECT_EQ(session.WaitForExit(), 1);
+    EXPECT_EQ(session.Output(), OnTerminal(kBadArguments));
+    EXPECT_EQ(
+        session.ScreenRow(1),
+        "Error al lanzar la aplicación. Revise los argumentos de entrada");
+    EXPECT_EQ(session.JournalLines(), Journal{});
+    EXPECT_TRUE(session.SettingsRestored());
+  }
+}
+
+TEST(Launch, ArgumentMessageIsUtf8OnAPipeToo) {
+  PipeRun run = RunWithPipes(Launch().Args({"only-one"}), "");
+  ASSERT_EQ(run.error, "");
+  EXPECT_EQ(run.exit, 1);
+  EXPECT_EQ(run.out, kBadArguments);
+  EXPECT_EQ(run.journal, Journal{});
+}
+
+TEST(Launch, LibraryIsBoundBeforeTheCommandLineIsLookedAt) {
+  const std::string missing = kLoadError +
+                              "falta la funcion getStatus_ZUNVarno" +
+                              kLoadError + "falta la funcion MP_sendCommand";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"a"}, {"a", "b"}, {"a", "b", "c"}}) {
+    SCOPED_TRACE(testing::Message() << args.size() << " arguments");
+    PtySession session(Launch().Driver(PartialDriverPath()).Args(args));
+    ASSERT_TRUE(session.started()) << session.error();
+    // The lines are wider than the screen: look at the bytes.
+    ASSERT_TRUE(session.WaitForOutput("falta la funcion MP_sendCommand"));
+    ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+    EXPECT_TRUE(session.Running()) << "must wait for a key";
+    ASSERT_TRUE(session.Type("k"));
+    EXPECT_EQ(session.WaitForExit(), 1);
+    EXPECT_EQ(session.Output(), OnTerminal(missing));
+    EXPECT_EQ(session.JournalLines(), Journal{}) << "no entry may be called";
+    EXPECT_TRUE(session.SettingsRestored());
+  }
+}
+
+TEST(Launch, MissingLibraryIsReportedWithTheSystemReason) {
+  PipeRun run = RunWithPipes(Launch().Driver(""), "k");
+  ASSERT_EQ(run.error, "");
+  EXPECT_EQ(run.exit, 1);
+  EXPECT_EQ(run.out,
+            kLoadError +
+                "ZUNVARNO_HOSTDRIVER.so: cannot open shared object file: No "
+                "such file or directory");
+
+  PtySession session(Launch().Driver(""));
+  ASSERT_TRUE(session.started()) << session.error();
+  ASSERT_TRUE(session.WaitForOutput("cannot open shared object file"));
+  ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+  EXPECT_TRUE(session.Running()) << "must wait for a key";
+  ASSERT_TRUE(session.Type("k"));
+  EXPECT_EQ(session.WaitForExit(), 1);
+  EXPECT_TRUE(session.SettingsRestored());
+}
+
+TEST(Launch, LibrarySearchPathComesBeforeTheToolsFolder) {
+  // A run path set as RPATH rather than RUNPATH would win over the variable.
+  std::string full_driver_folder =
+      std::filesystem::path(RecordingDriverPath()).parent_path();
+  PipeRun run = RunWithPipes(Launch()
+                                 .Driver(PartialDriverPath())
+                                 .Env("LD_LIBRARY_PATH", full_driver_folder),
+                             "k\x1b");
+  ASSERT_EQ(run.error, "");
+  EXPECT_EQ(run.exit, 1);
+  EXPECT_EQ(run.out.rfind(kStarted, 0), 0u) << run.out;
+}
+
+TEST(Launch, ThreeArgumentsGoUnchangedToTheSecondStart) {
+  PipeRun run = RunWithPipes(
+      Launch().Args({"", "platform 2.cfg", "\xc3\xb1-\"q\""}), "k\x1b");
+  ASSERT_EQ(run.error, "");
+  EXPECT_EQ(run.exit, 1);
+  EXPECT_EQ(
+      run.journal,
+      (Journal{R"(start_ZUNVarno2("","platform 2.cfg","\xc3\xb1-\"q\"") -> 1)",
+               kCloseCall}));
+}
+
+TEST(Launch, FailedStartIsReportedThenWaitsForAKey) {
+  struct Case {
+    int code;
+    bool second_start;
+    std::string message;  // empty: nothing is printed
+  };
+  const Case cases[] = {
+      {-1, false,
+       "\nError al arrancar VARNO. Codigo error: -1. Fichero de configuracion "
+       "incorrecto."},
+      {-2, false,
+       "\nError al arrancar VARNO. Codigo error: -2. Error al inicializar "
+       "SOCKETS del HOST."},
+      {-3, true,
+       "\nError al arrancar VARNO. Codigo error: -3. Imposible conectar con "
+       "VARNO."},
+      {2, false,
+       "\nError al arrancar VARNO. Codigo error: 2. No fue posible conectar "
+       "con todos o alguno de los modulos de VARNO."},
+      {255, true,
+       "\nError al arrancar VARNO. Codigo error: ff. No fue posible conectar "
+       "con todos o alguno de los modulos de VARNO."},
+      {2147483647, false,
+       "\nError al arrancar VARNO. Codigo error: 7fffffff. No fue posible "
+       "conectar con todos o alguno de los modulos de VARNO."},
+      {0, false, ""},
+      {-4, false, ""},
+      {-7, true, ""},
+      {-2147483647 - 1, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "StartResult " << c.code);
+    const std::string entry =
+        c.second_start ? "start_ZUNVarno2" : "start_ZUNVarno";
+    Launch launch = Launch().Script(entry + " = " + std::to_string(c.code));
+    if (c.second_start) launch.Args({"a", "b", "c"});
+    PtySession session(launch);
+    ASSERT_TRUE(session.started()) << session.error();
+    ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+    ASSERT_TRUE(session.WaitForOutput(OnTerminal(c.message)));
+    EXPECT_TRUE(session.Running()) << "must wait for a key";
+    ASSERT_TRUE(session.Type("k"));
+    EXPECT_EQ(session.WaitForExit(), 1);
+    EXPECT_EQ(session.Output(), OnTerminal(c.message));
+    const std::string call = c.second_start
+                                 ? R"(start_ZUNVarno2("a","b","c") -> )"
+                                 : "start_ZUNVarno() -> ";
+    // A platform that did not start is not closed.
+    EXPECT_EQ(session.JournalLines(), Journal{call + std::to_string(c.code)});
+    EXPECT_TRUE(session.SettingsRestored());
+  }
+}
+
+TEST(Launch, SuccessShowsTheMenuOnlyAfterAKey) {
+  PtySession session{Launch()};
+  ASSERT_NO_FATAL_FAILURE(ReachStartKeyWait(session));
+  EXPECT_EQ(session.Output(), OnTerminal(kStarted));
+  EXPECT_EQ(session.JournalLines(), Journal{kStartCall});
+  ASSERT_TRUE(session.Type("k"));
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+}
+
+TEST(Launch, KeysTypedAheadOfTheStartKeyAreKept) {
+  PtySession session(Launch().Script("getStatus_ZUNVarno = 31"));
+  ASSERT_NO_FATAL_FAILURE(ReachStartKeyWait(session));
+  ASSERT_TRUE(session.Type("k5"));
+  EXPECT_TRUE(session.WaitForScreen("STATUS OF VARNO: 1f"));
+  ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+  ASSERT_TRUE(session.Type("k"));
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+}
+
+TEST(Launch, ScriptedRunOnAPipeGivesExactBytes) {
+  PipeRun run =
+      RunWithPipes(Launch().Script("getStatus_ZUNVarno = 31"), "k5k\x1b");
+  ASSERT_EQ(run.error, "");
+  EXPECT_EQ(run.exit, 1);
+  // No clears on a pipe; the option key is echoed.
+  EXPECT_EQ(run.out, kStarted + kMenu + "5" + "STATUS OF VARNO: 1f" + kMenu);
+  EXPECT_EQ(run.journal,
+            (Journal{kStartCall, "getStatus_ZUNVarno() -> 31", kCloseCall}));
+}
+
+}  // namespace
+}  // namespace varno::e2e

@@ -1,0 +1,652 @@
+#include "pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace varno::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// How often a wait looks again at conditions that send no output (the
+// journal, the terminal settings, the child's exit).
+constexpr std::chrono::milliseconds kPollSlice{5};
+
+std::chrono::milliseconds Remaining(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - Clock::now());
+  return std::max(left, std::chrono::milliseconds(0));
+}
+
+ExitStatus FromWaitStatus(int status) {
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// A writer to a pipe whose reader has gone must see EPIPE, not die.
+void IgnoreBrokenPipes() {
+  static const bool done = [] {
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+  }();
+  (void)done;
+}
+
+// In a freshly forked child: the signal state a shell would give a command.
+void ResetSignals() {
+  for (int signal_number :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE}) {
+    signal(signal_number, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void AppendUtf8(uint32_t code, std::string* out) {
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out += static_cast<char>(0xC0 | (code >> 6));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out += static_cast<char>(0xE0 | (code >> 12));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (code >> 18));
+    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+}  // namespace
+
+const std::string& ToolPath() {
+  static const std::string path = VARNO_DIAG_PATH;
+  return path;
+}
+
+const std::string& RecordingDriverPath() {
+  static const std::string path = VARNO_RECORDING_DRIVER_PATH;
+  return path;
+}
+
+const std::string& PartialDriverPath() {
+  static const std::string path = VARNO_PARTIAL_DRIVER_PATH;
+  return path;
+}
+
+std::string KeyBytes(Key key) {
+  switch (key) {
+    case Key::kEscape:
+      return "\x1b";
+    case Key::kEnter:
+      return "\r";
+    case Key::kBackspace:
+      return "\x7f";
+    case Key::kCtrlC:
+      return "\x03";
+    case Key::kUp:
+      return "\x1b[A";
+    case Key::kDown:
+      return "\x1b[B";
+    case Key::kRight:
+      return "\x1b[C";
+    case Key::kLeft:
+      return "\x1b[D";
+    case Key::kHome:
+      return "\x1b[H";
+    case Key::kEnd:
+      return "\x1b[F";
+    case Key::kF1:
+      return "\x1bOP";
+    case Key::kF5:
+      return "\x1b[15~";
+  }
+  return "";
+}
+
+bool SameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// ---------------------------------------------------------------- RunFolder
+
+RunFolder::RunFolder(const Launch& launch) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+      "/varno-e2e-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    error_ = "mkdtemp: " + std::string(std::strerror(errno));
+    return;
+  }
+  path_ = pattern;
+
+  std::error_code failure;
+  fs::copy_file(launch.tool, tool_path(), failure);
+  if (!failure && !launch.driver.empty()) {
+    fs::copy_file(launch.driver, path_ + "/ZUNVARNO_HOSTDRIVER.so", failure);
+  }
+  if (failure) {
+    error_ = "copying the tool or its driver: " + failure.message();
+    return;
+  }
+
+  std::vector<std::pair<std::string, std::string>> settings = {
+      {"TERM", "xterm-256color"}};
+  if (kSanitized) {
+    // The sanitizer's dlopen interceptor becomes the caller, so the tool's
+    // own RUNPATH is not searched: point the search at the folder instead.
+    settings.emplace_back("LD_LIBRARY_PATH", path_);
+  }
+  if (launch.journal) {
+    journal_path_ = path_ + "/journal.txt";
+    settings.emplace_back("VARNO_TEST_JOURNAL", journal_path_);
+  }
+  if (!launch.script.empty()) {
+    std::string script_path = path_ + "/script.txt";
+    std::ofstream(script_path, std::ios::binary) << launch.script;
+    settings.emplace_back("VARNO_TEST_SCRIPT", script_path);
+  }
+  settings.insert(settings.end(), launch.env.begin(), launch.env.end());
+
+  auto overridden = [&](std::string_view entry) {
+    std::string_view name = entry.substr(0, entry.find('='));
+    if (name == "LD_LIBRARY_PATH" || name == "VARNO_TEST_JOURNAL" ||
+        name == "VARNO_TEST_SCRIPT") {
+      return true;
+    }
+    return std::any_of(settings.begin(), settings.end(),
+                       [&](const auto& s) { return s.first == name; });
+  };
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!overridden(*entry)) environment_.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : settings) {
+    // A later setting of the same name wins.
+    std::erase_if(environment_, [&](const std::string& e) {
+      return e.compare(0, name.size() + 1, name + "=") == 0;
+    });
+    environment_.push_back(name + "=" + value);
+  }
+}
+
+RunFolder::~RunFolder() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> RunFolder::JournalLines() const {
+  std::vector<std::string> lines;
+  if (journal_path_.empty()) return lines;
+  std::string text = ReadWholeFile(journal_path_);
+  size_t start = 0;
+  // A line still being written (no line end yet) is not taken.
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+bool RunFolder::WaitForJournal(
+    const std::function<bool(const std::vector<std::string>&)>& done,
+    std::chrono::milliseconds timeout) const {
+  auto deadline = Clock::now() + timeout;
+  while (!done(JournalLines())) {
+    if (Clock::now() >= deadline) return false;
+    poll(nullptr, 0, static_cast<int>(kPollSlice.count()));
+  }
+  return true;
+}
+
+bool RunFolder::WaitForJournalLine(std::string_view line,
+                                   std::chrono::milliseconds timeout) const {
+  return WaitForJournal(
+      [&](const std::vector<std::string>& lines) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+      },
+      timeout);
+}
+
+// ---------------------------------------------------------------- PtySession
+
+struct PtySession::Screen {
+  Screen() : vt(vterm_new(kScreenRows, kScreenColumns)) {
+    vterm_set_utf8(vt, 1);
+    // Answers to terminal queries are dropped rather than buffered.
+    vterm_output_set_callback(
+        vt, [](const char*, size_t, void*) {}, nullptr);
+    screen = vterm_obtain_screen(vt);
+    vterm_screen_reset(screen, 1);
+  }
+  ~Screen() { vterm_free(vt); }
+  Screen(const Screen&) = delete;
+  Screen& operator=(const Screen&) = delete;
+
+  VTerm* vt;
+  VTermScreen* screen;
+};
+
+PtySession::PtySession(Launch launch)
+    : folder_(launch), screen_(std::make_unique<Screen>()) {
+  if (!folder_.error().empty()) {
+    error_ = folder_.error();
+    return;
+  }
+  winsize size{};
+  size.ws_row = kScreenRows;
+  size.ws_col = kScreenColumns;
+  int slave = -1;
+  if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) {
+    error_ = "openpty: " + std::string(std::strerror(errno));
+    return;
+  }
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  tcgetattr(slave, &initial_settings_);
+
+  std::vector<std::string> args = {folder_.tool_path()};
+  args.insert(args.end(), launch.args.begin(), launch.args.end());
+  std::vector<std::string> env = folder_.environment();
+  std::vector<char*> argv = Pointers(args);
+  std::vector<char*> envp = Pointers(env);
+
+  start_time_ = Clock::now();
+  pid_t pid = fork();
+  if (pid < 0) {
+    error_ = "fork: " + std::string(std::strerror(errno));
+    close(slave);
+    return;
+  }
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    close(master_);
+    setsid();
+    ioctl(slave, TIOCSCTTY, 0);
+    dup2(slave, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    if (slave > 2) close(slave);
+    ResetSignals();
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(slave);
+  pid_ = pid;
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PtySession::~PtySession() {
+  if (pid_ > 0 && !exit_) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  if (master_ >= 0) close(master_);
+}
+
+bool PtySession::Type(std::string_view bytes) {
+  auto deadline = Clock::now() + kTimeout;
+  while (!bytes.empty()) {
+    if (master_ < 0) return false;
+    ssize_t written = write(master_, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<size_t>(written));
+    } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else if (Clock::now() >= deadline) {
+      return false;
+    } else {
+      // The terminal's input queue is full: let the tool read on.
+      Pump(kPollSlice);
+    }
+  }
+  return true;
+}
+
+bool PtySession::Pump(std::chrono::milliseconds wait) {
+  if (master_ < 0) {
+    if (wait.count() > 0) poll(nullptr, 0, static_cast<int>(wait.count()));
+    return false;
+  }
+  pollfd ready{master_, POLLIN, 0};
+  if (poll(&ready, 1, static_cast<int>(wait.count())) <= 0) return true;
+  char buffer[4096];
+  while (true) {
+    ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got > 0) {
+      output_.append(buffer, static_cast<size_t>(got));
+      if (screen_on_) {
+        vterm_input_write(screen_->vt, buffer, static_cast<size_t>(got));
+      }
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return true;
+    // EIO: every slave descriptor is closed; nothing more will come. Wait
+    // out the rest of the slice so callers polling for exit do not spin.
+    if (wait.count() > 0) poll(nullptr, 0, static_cast<int>(wait.count()));
+    return false;
+  }
+}
+
+const std::string& PtySession::Drain() {
+  Pump(std::chrono::milliseconds(0));
+  return output_;
+}
+
+std::string PtySession::TakeOutput() {
+  Pump(std::chrono::milliseconds(0));
+  std::string taken = std::move(output_);
+  output_.clear();
+  return taken;
+}
+
+bool PtySession::WaitFor(const std::function<bool()>& done,
+                         std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (true) {
+    Pump(std::chrono::milliseconds(0));
+    if (done()) return true;
+    if (Clock::now() >= deadline) return false;
+    Pump(std::min(Remaining(deadline), kPollSlice));
+  }
+}
+
+bool PtySession::WaitForScreen(std::string_view text,
+                               std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&] {
+        for (int row = 0; row < kScreenRows; ++row) {
+          if (ScreenRow(row).find(text) != std::string::npos) return true;
+        }
+        return false;
+      },
+      timeout);
+}
+
+bool PtySession::WaitForScreen(
+    const std::function<bool(const std::string&)>& done,
+    std::chrono::milliseconds timeout) {
+  return WaitFor([&] { return done(ScreenText()); }, timeout);
+}
+
+bool PtySession::WaitForOutput(std::string_view bytes, std::size_t from,
+                               std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&] {
+        return output_.size() >= from &&
+               output_.find(bytes, from) != std::string::npos;
+      },
+      timeout);
+}
+
+bool PtySession::WaitForSettings(
+    const std::function<bool(const termios&)>& done,
+    std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&] {
+        std::optional<termios> now = Settings();
+        return now && done(*now);
+      },
+      timeout);
+}
+
+bool PtySession::WaitForJournalLine(std::string_view line,
+                                    std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&] {
+        std::vector<std::string> lines = folder_.JournalLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+      },
+      timeout);
+}
+
+std::string PtySession::ScreenRow(int row) {
+  std::string text;
+  for (int column = 0; column < kScreenColumns;) {
+    VTermScreenCell cell{};
+    vterm_screen_get_cell(screen_->screen, VTermPos{row, column}, &cell);
+    if (cell.chars[0] == 0) {
+      text += ' ';
+    } else {
+      for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) {
+        AppendUtf8(cell.chars[i], &text);
+      }
+    }
+    column += std::max<int>(cell.width, 1);
+  }
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+std::string PtySession::ScreenText() {
+  std::string text;
+  for (int row = 0; row < kScreenRows; ++row) {
+    if (row > 0) text += '\n';
+    text += ScreenRow(row);
+  }
+  text.erase(text.find_last_not_of('\n') + 1);
+  return text;
+}
+
+std::pair<int, int> PtySession::Cursor() {
+  VTermPos position{};
+  vterm_state_get_cursorpos(vterm_obtain_state(screen_->vt), &position);
+  return {position.row, position.col};
+}
+
+bool PtySession::Reap() {
+  if (exit_) return true;
+  if (pid_ <= 0) return false;
+  int status = 0;
+  rusage usage{};
+  pid_t got;
+  do {
+    got = wait4(pid_, &status, WNOHANG, &usage);
+  } while (got < 0 && errno == EINTR);
+  if (got != pid_) return false;
+  exit_ = FromWaitStatus(status);
+  peak_resident_kib_ = usage.ru_maxrss;
+  return true;
+}
+
+bool PtySession::Running() { return pid_ > 0 && !Reap(); }
+
+std::optional<ExitStatus> PtySession::WaitForExit(
+    std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return std::nullopt;
+  if (!WaitFor([&] { return Reap(); }, timeout)) return std::nullopt;
+  // What the tool wrote last may still sit in the terminal.
+  size_t before;
+  do {
+    before = output_.size();
+    Pump(std::chrono::milliseconds(0));
+  } while (output_.size() != before);
+  return exit_;
+}
+
+std::optional<termios> PtySession::Settings() const {
+  termios now{};
+  if (master_ < 0 || tcgetattr(master_, &now) != 0) return std::nullopt;
+  return now;
+}
+
+bool PtySession::SettingsRestored() const {
+  std::optional<termios> now = Settings();
+  return now && SameSettings(*now, initial_settings_);
+}
+
+bool PtySession::Signal(int signal_number) {
+  if (pid_ <= 0 || exit_) return false;
+  return kill(pid_, signal_number) == 0;
+}
+
+void PtySession::HangUp() {
+  if (master_ >= 0) close(master_);
+  master_ = -1;
+}
+
+// ---------------------------------------------------------------- pipes
+
+PipeRun RunWithPipes(const Launch& launch, std::string_view input,
+                     std::chrono::milliseconds timeout) {
+  PipeRun run;
+  RunFolder folder(launch);
+  if (!folder.error().empty()) {
+    run.error = folder.error();
+    return run;
+  }
+  IgnoreBrokenPipes();
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 ||
+      pipe2(err, O_CLOEXEC) != 0) {
+    run.error = "pipe: " + std::string(std::strerror(errno));
+    return run;
+  }
+  std::vector<std::string> args = {folder.tool_path()};
+  args.insert(args.end(), launch.args.begin(), launch.args.end());
+  std::vector<std::string> env = folder.environment();
+  std::vector<char*> argv = Pointers(args);
+  std::vector<char*> envp = Pointers(env);
+
+  pid_t pid = fork();
+  if (pid < 0) {
+    run.error = "fork: " + std::string(std::strerror(errno));
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    return run;
+  }
+  if (pid == 0) {
+    setsid();  // no controlling terminal
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    ResetSignals();
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  int to_child = in[1];
+  fcntl(to_child, F_SETFL, O_NONBLOCK);
+  if (input.empty()) {
+    close(to_child);
+    to_child = -1;
+  }
+
+  auto deadline = Clock::now() + timeout;
+  int from_child[2] = {out[0], err[0]};
+  std::string* sinks[2] = {&run.out, &run.err};
+  while (from_child[0] >= 0 || from_child[1] >= 0) {
+    std::vector<pollfd> fds;
+    for (int fd : from_child) {
+      if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+    }
+    if (to_child >= 0) fds.push_back({to_child, POLLOUT, 0});
+    if (Clock::now() >= deadline) break;
+    if (poll(fds.data(), fds.size(),
+             static_cast<int>(Remaining(deadline).count())) < 0 &&
+        errno != EINTR) {
+      break;
+    }
+    for (const pollfd& p : fds) {
+      if (p.revents == 0) continue;
+      if (p.fd == to_child) {
+        ssize_t written = write(to_child, input.data(), input.size());
+        if (written > 0) input.remove_prefix(static_cast<size_t>(written));
+        if ((written < 0 && errno != EAGAIN) || input.empty()) {
+          close(to_child);
+          to_child = -1;
+        }
+        continue;
+      }
+      for (int i = 0; i < 2; ++i) {
+        if (p.fd != from_child[i]) continue;
+        char buffer[4096];
+        ssize_t got = read(p.fd, buffer, sizeof buffer);
+        if (got > 0) {
+          sinks[i]->append(buffer, static_cast<size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+          close(p.fd);
+          from_child[i] = -1;
+        }
+      }
+    }
+  }
+  for (int fd : {to_child, from_child[0], from_child[1]}) {
+    if (fd >= 0) close(fd);
+  }
+
+  // Output closes just before exit; give the exit itself the time left.
+  int status = 0;
+  while (true) {
+    pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == pid) {
+      run.exit = FromWaitStatus(status);
+      break;
+    }
+    if (Clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    poll(nullptr, 0, static_cast<int>(kPollSlice.count()));
+  }
+  run.journal = folder.JournalLines();
+  return run;
+}
+
+}  // namespace varno::e2e

@@ -1,0 +1,331 @@
+// A stand-in for the platform's host driver library, for tests.
+//
+// VARNO_TEST_JOURNAL names a file to which every call is appended as one
+// line, e.g. `setValue_ZUNVarno("DO_1",7.5) -> 1`, written and flushed when
+// the call begins so that a test can see a call that is still in progress.
+// VARNO_TEST_SCRIPT names a file of `name = value` lines giving the results
+// (a comma-separated list is returned in turn, its last value repeating) and
+// `name.delay_ms = N` lines that make a call sleep after journaling.
+// Without a script: both starts return 1, setValue_ZUNVarno 1, all else 0.
+// Only this library reads these variables. It is not thread-safe.
+#include <cerrno>
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "driver/driver_api.h"
+
+#define VARNO_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+enum class Kind { kInteger, kFloat, kNoResult };
+
+// A scripted result, read as the entry's kind of number.
+struct Value {
+  long long integer = 0;
+  double real = 0;
+};
+
+struct Entry {
+  const char* name;
+  Kind kind;
+  long long fallback;  // the result when the script gives none
+};
+
+constexpr Entry kEntries[] = {
+    {"start_ZUNVarno", Kind::kInteger, 1},
+    {"start_ZUNVarno2", Kind::kInteger, 1},
+    {"getValue_ZUNVarno", Kind::kFloat, 0},
+    {"setValue_ZUNVarno", Kind::kInteger, 1},
+    {"getAIValueForCalibration_ZUNVarno", Kind::kFloat, 0},
+    {"close_ZUNVarno", Kind::kNoResult, 0},
+    {"setCalibration_ZUNVarno", Kind::kInteger, 0},
+    {"getStatus_ZUNVarno", Kind::kInteger, 0},
+    {"MP_getParameter", Kind::kFloat, 0},
+    {"MP_updateDynamicParameters", Kind::kNoResult, 0},
+    {"MP_sendCommand", Kind::kNoResult, 0},
+};
+
+const Entry* FindEntry(const std::string& name) {
+  for (const Entry& entry : kEntries) {
+    if (name == entry.name) return &entry;
+  }
+  return nullptr;
+}
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// Parses a whole token as a number of `kind`; false when anything is left.
+bool ParseNumber(const std::string& token, Kind kind, Value* value) {
+  if (token.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  if (kind == Kind::kFloat) {
+    value->real = std::strtod(token.c_str(), &end);
+  } else {
+    value->integer = std::strtoll(token.c_str(), &end, 10);
+    if (errno == ERANGE) return false;
+  }
+  return *end == '\0';
+}
+
+struct Script {
+  std::map<std::string, std::vector<Value>> results;
+  std::map<std::string, long> delays_ms;
+  std::map<std::string, size_t> calls;
+};
+
+void ReportMalformed(const char* path, int number, const std::string& line) {
+  std::fprintf(stderr, "recording driver: %s line %d ignored: %s\n", path,
+               number, line.c_str());
+}
+
+// Reads one `name = value[, value...]` or `name.delay_ms = N` line into
+// `script`; false when the line means nothing.
+bool ParseScriptLine(const std::string& line, Script* script) {
+  size_t equals = line.find('=');
+  if (equals == std::string::npos) return false;
+  std::string name = Trim(line.substr(0, equals));
+  std::string rest = line.substr(equals + 1);
+
+  const std::string delay_suffix = ".delay_ms";
+  if (name.size() > delay_suffix.size() &&
+      name.compare(name.size() - delay_suffix.size(), delay_suffix.size(),
+                   delay_suffix) == 0) {
+    name.resize(name.size() - delay_suffix.size());
+    Value delay;
+    if (FindEntry(name) == nullptr ||
+        !ParseNumber(Trim(rest), Kind::kInteger, &delay) || delay.integer < 0) {
+      return false;
+    }
+    script->delays_ms[name] = static_cast<long>(delay.integer);
+    return true;
+  }
+
+  const Entry* entry = FindEntry(name);
+  if (entry == nullptr || entry->kind == Kind::kNoResult) return false;
+  std::vector<Value> values;
+  size_t start = 0;
+  while (true) {
+    size_t comma = rest.find(',', start);
+    Value value;
+    if (!ParseNumber(Trim(rest.substr(start, comma - start)), entry->kind,
+                     &value)) {
+      return false;
+    }
+    values.push_back(value);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  script->results[name] = values;
+  return true;
+}
+
+Script LoadScript() {
+  Script script;
+  const char* path = std::getenv("VARNO_TEST_SCRIPT");
+  if (path == nullptr || *path == '\0') return script;
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) {
+    std::fprintf(stderr, "recording driver: cannot read %s\n", path);
+    return script;
+  }
+  std::string line;
+  int number = 0;
+  for (int c = 0; c != EOF;) {
+    c = std::fgetc(file);
+    if (c != '\n' && c != EOF) {
+      line.push_back(static_cast<char>(c));
+      continue;
+    }
+    ++number;
+    std::string text = Trim(line.substr(0, line.find('#')));
+    if (!text.empty() && !ParseScriptLine(text, &script)) {
+      ReportMalformed(path, number, line);
+    }
+    line.clear();
+  }
+  std::fclose(file);
+  return script;
+}
+
+Script& TheScript() {
+  static Script script = LoadScript();
+  return script;
+}
+
+// The next scripted result of `name`, or its default.
+Value NextResult(const char* name) {
+  Script& script = TheScript();
+  size_t call = script.calls[name]++;
+  auto found = script.results.find(name);
+  if (found == script.results.end()) {
+    long long fallback = FindEntry(name)->fallback;
+    return {fallback, static_cast<double>(fallback)};
+  }
+  const std::vector<Value>& values = found->second;
+  return values[call < values.size() ? call : values.size() - 1];
+}
+
+// Integers wrap to the result type as the platform's would.
+template <typename T>
+T NextInteger(const char* name) {
+  return static_cast<T>(NextResult(name).integer);
+}
+
+// A scripted value beyond float's range becomes an infinity rather than
+// undefined behaviour.
+float NextFloat(const char* name) {
+  double real = NextResult(name).real;
+  if (real > FLT_MAX) return INFINITY;
+  if (real < -FLT_MAX) return -INFINITY;
+  return static_cast<float>(real);
+}
+
+std::string Quote(const char* text) {
+  if (text == nullptr) return "null";
+  std::string quoted = "\"";
+  for (const char* p = text; *p != '\0'; ++p) {
+    unsigned char byte = static_cast<unsigned char>(*p);
+    if (byte == '\\' || byte == '"') {
+      quoted += '\\';
+      quoted += static_cast<char>(byte);
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      quoted += static_cast<char>(byte);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      quoted += escape;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string Float(float value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  return text;
+}
+
+std::string Integer(long long value) { return std::to_string(value); }
+
+// Appends one line to the journal, then sleeps for the call's scripted delay.
+void Record(const char* name, const std::string& arguments,
+            const std::string& result) {
+  const char* path = std::getenv("VARNO_TEST_JOURNAL");
+  if (path != nullptr && *path != '\0') {
+    if (FILE* file = std::fopen(path, "a")) {
+      std::string line = std::string(name) + "(" + arguments + ")";
+      if (!result.empty()) line += " -> " + result;
+      line += "\n";
+      std::fputs(line.c_str(), file);
+      std::fclose(file);
+    }
+  }
+  auto delay = TheScript().delays_ms.find(name);
+  if (delay != TheScript().delays_ms.end() && delay->second > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay->second));
+  }
+}
+
+}  // namespace
+
+VARNO_EXPORT StartResult start_ZUNVarno() {
+  auto result = NextInteger<StartResult>(__func__);
+  Record(__func__, "", Integer(result));
+  return result;
+}
+
+VARNO_EXPORT StartResult start_ZUNVarno2(const char* first, const char* second,
+                                         const char* third) {
+  auto result = NextInteger<StartResult>(__func__);
+  Record(__func__, Quote(first) + "," + Quote(second) + "," + Quote(third),
+         Integer(result));
+  return result;
+}
+
+VARNO_EXPORT float getValue_ZUNVarno(const char* name) {
+  float result = NextFloat(__func__);
+  Record(__func__, Quote(name), Float(result));
+  return result;
+}
+
+VARNO_EXPORT unsigned char setValue_ZUNVarno(const char* name, float value) {
+  auto result = NextInteger<unsigned char>(__func__);
+  Record(__func__, Quote(name) + "," + Float(value), Integer(result));
+  return result;
+}
+
+VARNO_EXPORT float getAIValueForCalibration_ZUNVarno(const char* name) {
+  float result = NextFloat(__func__);
+  Record(__func__, Quote(name), Float(result));
+  return result;
+}
+
+VARNO_EXPORT void close_ZUNVarno() { Record(__func__, "", ""); }
+
+VARNO_EXPORT std::int32_t setCalibration_ZUNVarno(const char* name, float a,
+                                                  float b) {
+  auto result = NextInteger<std::int32_t>(__func__);
+  Record(__func__, Quote(name) + "," + Float(a) + "," + Float(b),
+         Integer(result));
+  return result;
+}
+
+#if !defined(VARNO_PARTIAL_DRIVER)
+VARNO_EXPORT std::uint32_t getStatus_ZUNVarno() {
+  // Both -1 and 4294967295 script the all-ones word.
+  auto result = NextInteger<std::uint32_t>(__func__);
+  Record(__func__, "", Integer(result));
+  return result;
+}
+#endif
+
+VARNO_EXPORT float MP_getParameter(std::int32_t number) {
+  float result = NextFloat(__func__);
+  Record(__func__, Integer(number), Float(result));
+  return result;
+}
+
+VARNO_EXPORT void MP_updateDynamicParameters(float a, float b, float c, float d,
+                                             float e) {
+  Record(__func__,
+         Float(a) + "," + Float(b) + "," + Float(c) + "," + Float(d) + "," +
+             Float(e),
+         "");
+}
+
+#if !defined(VARNO_PARTIAL_DRIVER)
+VARNO_EXPORT void MP_sendCommand(std::int32_t command) {
+  Record(__func__, Integer(command), "");
+}
+static_assert(std::is_same_v<decltype(&getStatus_ZUNVarno), GetStatusEntry>);
+static_assert(std::is_same_v<decltype(&MP_sendCommand), SendCommandEntry>);
+#endif
+
+// The exports must have exactly the types the tool calls them through.
+static_assert(std::is_same_v<decltype(&start_ZUNVarno), StartEntry>);
+static_assert(std::is_same_v<decltype(&start_ZUNVarno2), Start2Entry>);
+static_assert(std::is_same_v<decltype(&getValue_ZUNVarno), GetValueEntry>);
+static_assert(std::is_same_v<decltype(&setValue_ZUNVarno), SetValueEntry>);
+static_assert(std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno),
+                             GetAIValueForCalibrationEntry>);
+static_assert(std::is_same_v<decltype(&close_ZUNVarno), CloseEntry>);
+static_assert(
+    std::is_same_v<decltype(&setCalibration_ZUNVarno), SetCalibrationEntry>);
+static_assert(std::is_same_v<decltype(&MP_getParameter), GetParameterEntry>);
+static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters),
+                             UpdateDynamicParametersEntry>);
