@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <span>
 #include <string>
 
 #include "console/terminal.h"

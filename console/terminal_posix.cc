@@ -11,13 +11,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <string>
 
-#include "console/input_buffer.h"
+#include "console/buffered_terminal.h"
 #include "console/key_decoder.h"
 #include "console/launch.h"
-#include "console/line_editor.h"
 #include "console/terminal.h"
 #include "console/windows_1252.h"
 
@@ -26,9 +24,6 @@ namespace {
 // ESC [ H: cursor home; ESC [ 2 J: erase the screen; ESC [ 3 J: erase the
 // scrollback.
 constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
-
-// The longest line a number prompt takes in; longer ones are no number.
-constexpr std::size_t kLongestNumberLine = 4096;
 
 // Terminal modes, set up before any handler is installed and read-only
 // afterwards, so that the handlers can apply them.
@@ -101,7 +96,7 @@ void InstallHandler(int signal_number, void (*handler)(int)) {
 
 bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
 
-class PosixTerminal final : public Terminal, private ByteSource {
+class PosixTerminal final : public BufferedTerminal, private ByteSource {
  public:
   PosixTerminal();
   ~PosixTerminal() override;
@@ -110,10 +105,6 @@ class PosixTerminal final : public Terminal, private ByteSource {
   bool Print(std::string_view text) override;
   std::optional<unsigned char> ReadKey(Echo echo) override;
   bool KeyWaiting() override;
-  void DiscardInput() override { buffer_.Discard(); }
-  LineStatus ReadLine(std::span<char> buffer) override;
-  NumberStatus ReadFloat(float* value) override;
-  NumberStatus ReadInt(std::int32_t* value) override;
   bool Leaving() const override {
     return g_interrupted || input_ended_ || output_failed_;
   }
@@ -130,9 +121,7 @@ class PosixTerminal final : public Terminal, private ByteSource {
   // The next key from standard input, blocking; decoded on a terminal.
   std::optional<Key> NextKey();
   // A line of standard input, as typed or as it stands in a pipe.
-  LineStatus ReadRawLine(std::string* line, std::size_t capacity);
-  LineStatus ReadTypedLine(std::string* line, std::size_t capacity);
-  LineStatus ReadPipedLine(std::string* line, std::size_t capacity);
+  LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
   bool Write(std::string_view bytes);
   // Sends a clear that is being held back.
@@ -146,7 +135,6 @@ class PosixTerminal final : public Terminal, private ByteSource {
   std::string held_;                     // a clear not sent yet
   std::optional<unsigned char> unread_;  // handed back by the decoder
   std::optional<unsigned char> second_;  // of a special key, not read yet
-  InputBuffer buffer_;
 };
 
 PosixTerminal::PosixTerminal()
@@ -299,81 +287,14 @@ bool PosixTerminal::KeyWaiting() {
   return poll(&fd, 1, 0) > 0 && fd.revents != 0;
 }
 
-LineStatus PosixTerminal::ReadLine(std::span<char> buffer) {
-  if (buffer.empty()) return LineStatus::kTooLong;
-  const std::size_t capacity = buffer.size() - 1;
-  std::string line;
-  LineStatus status = LineStatus::kOk;
-  // As gets: what a number read left buffered comes first.
-  if (!buffer_.TakeLine(&line))
-    status = ReadRawLine(&line, capacity);
-  else if (line.size() > capacity)
-    status = LineStatus::kTooLong;
-  if (status == LineStatus::kOk) {
-    std::memcpy(buffer.data(), line.data(), line.size());
-    buffer[line.size()] = '\0';
-  }
-  return status;
-}
-
 LineStatus PosixTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
   if (Leaving() || !Flush()) return LineStatus::kLeave;
-  return input_is_terminal_ ? ReadTypedLine(line, capacity)
-                            : ReadPipedLine(line, capacity);
-}
-
-LineStatus PosixTerminal::ReadTypedLine(std::string* line,
-                                        std::size_t capacity) {
-  LineEditor editor(capacity);
-  for (;;) {
-    const std::optional<Key> key = NextKey();
-    if (!key) return LineStatus::kLeave;
-    std::string echo;
-    const bool done = editor.Press(*key, &echo);
-    if (!echo.empty() && !Write(echo)) return LineStatus::kLeave;
-    if (done) break;
+  if (input_is_terminal_) {
+    return EditTypedLine([this] { return NextKey(); },
+                         [this](std::string_view shown) { return Write(shown); },
+                         line, capacity);
   }
-  *line = editor.line();
-  return editor.too_long() ? LineStatus::kTooLong : LineStatus::kOk;
-}
-
-// Byte by byte, so that nothing past the line end is taken in. A "\r" just
-// before the "\n" is part of the line end. A line that input ends before its
-// end is not a line: nobody finished typing it.
-LineStatus PosixTerminal::ReadPipedLine(std::string* line,
-                                        std::size_t capacity) {
-  line->clear();
-  bool too_long = false;
-  bool carriage_return = false;
-  auto keep = [&](unsigned char c) {
-    if (line->size() < capacity)
-      *line += static_cast<char>(c);
-    else
-      too_long = true;
-  };
-  for (;;) {
-    unsigned char byte = 0;
-    if (ReadByte(-1, &byte) != ByteRead::kByte) return LineStatus::kLeave;
-    if (byte == '\n') break;
-    if (carriage_return) keep('\r');
-    carriage_return = byte == '\r';
-    if (!carriage_return) keep(byte);
-  }
-  return too_long ? LineStatus::kTooLong : LineStatus::kOk;
-}
-
-NumberStatus PosixTerminal::ReadFloat(float* value) {
-  if (Leaving()) return NumberStatus::kLeave;
-  return buffer_.ReadFloat(value, [this](std::string* line) {
-    return ReadRawLine(line, kLongestNumberLine);
-  });
-}
-
-NumberStatus PosixTerminal::ReadInt(std::int32_t* value) {
-  if (Leaving()) return NumberStatus::kLeave;
-  return buffer_.ReadInt(value, [this](std::string* line) {
-    return ReadRawLine(line, kLongestNumberLine);
-  });
+  return ReadLineOfBytes([this] { return NextWithin(-1); }, line, capacity);
 }
 
 }  // namespace

@@ -7,13 +7,11 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstring>
 #include <string>
 
 #include "console/console_keys.h"
-#include "console/input_buffer.h"
+#include "console/buffered_terminal.h"
 #include "console/launch.h"
-#include "console/line_editor.h"
 #include "console/terminal.h"
 #include "console/windows_1252.h"
 
@@ -26,8 +24,6 @@ namespace {
 // ESC [ H: cursor home; ESC [ 2 J: erase the screen; ESC [ 3 J: erase the
 // scrollback.
 constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
-
-constexpr std::size_t kLongestNumberLine = 4096;
 
 // Shared with the console event handler, which runs on a thread of its own.
 std::atomic<bool> g_interrupted{false};
@@ -60,7 +56,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
 
-class WindowsTerminal final : public Terminal {
+class WindowsTerminal final : public BufferedTerminal {
  public:
   WindowsTerminal();
   ~WindowsTerminal() override;
@@ -69,10 +65,6 @@ class WindowsTerminal final : public Terminal {
   bool Print(std::string_view text) override;
   std::optional<unsigned char> ReadKey(Echo echo) override;
   bool KeyWaiting() override;
-  void DiscardInput() override { buffer_.Discard(); }
-  LineStatus ReadLine(std::span<char> buffer) override;
-  NumberStatus ReadFloat(float* value) override;
-  NumberStatus ReadInt(std::int32_t* value) override;
   bool Leaving() const override {
     return g_interrupted || input_ended_ || output_failed_;
   }
@@ -84,9 +76,7 @@ class WindowsTerminal final : public Terminal {
   std::optional<Key> NextRedirectedKey();
   // Whether the console holds a press that gives a key; drops other events.
   bool ConsoleKeyPending();
-  LineStatus ReadRawLine(std::string* line, std::size_t capacity);
-  LineStatus ReadTypedLine(std::string* line, std::size_t capacity);
-  LineStatus ReadRedirectedLine(std::string* line, std::size_t capacity);
+  LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
   bool Write(std::string_view windows_1252);
   bool Flush();
@@ -102,7 +92,6 @@ class WindowsTerminal final : public Terminal {
   std::string held_;                      // a clear not sent yet
   std::basic_string<unsigned char> keys_;  // the rest of the last press
   std::optional<unsigned char> second_;    // of a special key, not read yet
-  InputBuffer buffer_;
 };
 
 WindowsTerminal::WindowsTerminal() {
@@ -312,80 +301,20 @@ bool WindowsTerminal::KeyWaiting() {
   return true;  // a file holds a byte or its end
 }
 
-LineStatus WindowsTerminal::ReadLine(std::span<char> buffer) {
-  if (buffer.empty()) return LineStatus::kTooLong;
-  const std::size_t capacity = buffer.size() - 1;
-  std::string line;
-  LineStatus status = LineStatus::kOk;
-  // As gets: what a number read left buffered comes first.
-  if (!buffer_.TakeLine(&line))
-    status = ReadRawLine(&line, capacity);
-  else if (line.size() > capacity)
-    status = LineStatus::kTooLong;
-  if (status == LineStatus::kOk) {
-    std::memcpy(buffer.data(), line.data(), line.size());
-    buffer[line.size()] = '\0';
-  }
-  return status;
-}
-
 LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
   if (Leaving() || !Flush()) return LineStatus::kLeave;
-  return g_input_is_console ? ReadTypedLine(line, capacity)
-                            : ReadRedirectedLine(line, capacity);
-}
-
-LineStatus WindowsTerminal::ReadTypedLine(std::string* line, std::size_t capacity) {
-  LineEditor editor(capacity);
-  for (;;) {
-    const std::optional<Key> key = NextKey(false);
-    if (!key) return LineStatus::kLeave;
-    std::string echo;
-    const bool done = editor.Press(*key, &echo);
-    if (!echo.empty() && !Write(echo)) return LineStatus::kLeave;
-    if (done) break;
+  if (g_input_is_console) {
+    return EditTypedLine([this] { return NextKey(false); },
+                         [this](std::string_view shown) { return Write(shown); },
+                         line, capacity);
   }
-  *line = editor.line();
-  return editor.too_long() ? LineStatus::kTooLong : LineStatus::kOk;
-}
-
-// Byte by byte, so that nothing past the line end is taken in. A "\r" just
-// before the "\n" is part of the line end. A line that input ends before its
-// end is not a line: nobody finished typing it.
-LineStatus WindowsTerminal::ReadRedirectedLine(std::string* line, std::size_t capacity) {
-  line->clear();
-  bool too_long = false;
-  bool carriage_return = false;
-  auto keep = [&](unsigned char c) {
-    if (line->size() < capacity)
-      *line += static_cast<char>(c);
-    else
-      too_long = true;
-  };
-  for (;;) {
-    const std::optional<Key> key = NextRedirectedKey();
-    if (!key) return LineStatus::kLeave;
-    const unsigned char byte = key->first;
-    if (byte == '\n') break;
-    if (carriage_return) keep('\r');
-    carriage_return = byte == '\r';
-    if (!carriage_return) keep(byte);
-  }
-  return too_long ? LineStatus::kTooLong : LineStatus::kOk;
-}
-
-NumberStatus WindowsTerminal::ReadFloat(float* value) {
-  if (Leaving()) return NumberStatus::kLeave;
-  return buffer_.ReadFloat(value, [this](std::string* line) {
-    return ReadRawLine(line, kLongestNumberLine);
-  });
-}
-
-NumberStatus WindowsTerminal::ReadInt(std::int32_t* value) {
-  if (Leaving()) return NumberStatus::kLeave;
-  return buffer_.ReadInt(value, [this](std::string* line) {
-    return ReadRawLine(line, kLongestNumberLine);
-  });
+  return ReadLineOfBytes(
+      [this]() -> std::optional<unsigned char> {
+        const std::optional<Key> key = NextRedirectedKey();
+        if (!key) return std::nullopt;
+        return key->first;
+      },
+      line, capacity);
 }
 
 }  // namespace

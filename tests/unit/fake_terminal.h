@@ -1,14 +1,14 @@
 // A console driven by a script of keys and lines, recording what is shown.
-// Number reads go through the real InputBuffer, so scanf's rules apply.
+// Line and number reads go through the real BufferedTerminal, so gets' and
+// scanf's rules apply.
 #pragma once
 
 #include <deque>
 #include <string>
 
-#include "console/input_buffer.h"
-#include "console/terminal.h"
+#include "console/buffered_terminal.h"
 
-class FakeTerminal final : public Terminal {
+class FakeTerminal final : public BufferedTerminal {
  public:
   // Keys for ReadKey, in order. Running out of keys, or of lines, is the end
   // of input.
@@ -45,30 +45,10 @@ class FakeTerminal final : public Terminal {
     }
     return !keys.empty();
   }
-  void DiscardInput() override { buffer_.Discard(); }
-  LineStatus ReadLine(std::span<char> buffer) override {
-    std::string line;
-    if (!buffer_.TakeLine(&line)) {
-      const LineStatus status = NextLine(&line);
-      if (status != LineStatus::kOk) return status;
-    }
-    if (line.size() >= buffer.size()) return LineStatus::kTooLong;
-    line.copy(buffer.data(), line.size());
-    buffer[line.size()] = '\0';
-    return LineStatus::kOk;
-  }
-  NumberStatus ReadFloat(float* value) override {
-    if (Leaving()) return NumberStatus::kLeave;
-    return buffer_.ReadFloat(value, [this](std::string* l) { return NextLine(l); });
-  }
-  NumberStatus ReadInt(std::int32_t* value) override {
-    if (Leaving()) return NumberStatus::kLeave;
-    return buffer_.ReadInt(value, [this](std::string* l) { return NextLine(l); });
-  }
   bool Leaving() const override { return ended_ || interrupted; }
 
  private:
-  LineStatus NextLine(std::string* line) {
+  LineStatus ReadRawLine(std::string* line, std::size_t capacity) override {
     if (Leaving() || lines.empty()) {
       ended_ = true;
       return LineStatus::kLeave;
@@ -76,9 +56,8 @@ class FakeTerminal final : public Terminal {
     *line = lines.front();
     lines.pop_front();
     screen += *line + "\n";  // typed, then Enter
-    return LineStatus::kOk;
+    return line->size() > capacity ? LineStatus::kTooLong : LineStatus::kOk;
   }
 
   bool ended_ = false;
-  InputBuffer buffer_;
 };

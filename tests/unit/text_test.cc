@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "console/buffered_terminal.h"
 #include "console/line_editor.h"
 #include "console/start_report.h"
 #include "console/windows_1252.h"
@@ -94,6 +95,45 @@ TEST(Windows1252, BecomesUtf8) {
             "\nError al lanzar la aplicaci\xC3\xB3n. Revise los argumentos de entrada");
   EXPECT_EQ(Windows1252ToUtf8("\x80\x9F\xA0\xFF"),
             "\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xBF");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReadLineOfBytes, TakesOneLineAndNothingPastIt) {
+  const struct {
+    std::string input;
+    LineStatus status;
+    std::string line, left;
+  } cases[] = {
+      {"abc\nrest", LineStatus::kOk, "abc", "rest"},
+      {"\n", LineStatus::kOk, "", ""},
+      {"a\r\nb", LineStatus::kOk, "a", "b"},
+      {"a\rb\n", LineStatus::kOk, "a\rb", ""},
+      {"12345\r\n", LineStatus::kOk, "12345", ""},  // the CR is no character
+      {"123456\nx", LineStatus::kTooLong, "12345", "x"},
+      {"\x01\xff\n", LineStatus::kOk, "\x01\xff", ""},
+      {"abc", LineStatus::kLeave, "abc", ""},  // input ended before the line did
+      {"", LineStatus::kLeave, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string input = c.input;
+    std::string line;
+    const LineStatus status = ReadLineOfBytes(
+        [&]() -> std::optional<unsigned char> {
+          if (input.empty()) return std::nullopt;
+          const auto byte = static_cast<unsigned char>(input.front());
+          input.erase(0, 1);
+          return byte;
+        },
+        &line, 5);
+    EXPECT_EQ(status, c.status) << c.input;
+    if (status != LineStatus::kLeave) {
+      EXPECT_EQ(line, c.line) << c.input;
+    }
+    EXPECT_EQ(input, c.left) << c.input;
+  }
 }
 
 }  // namespace
