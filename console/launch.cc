@@ -34,7 +34,6 @@ int Launch(std::span<const char* const> args, Terminal& terminal,
     return kExitStatus;
   }
   const DriverApi& driver = binding.api;
-  SignalNameBuffer signal_name{};
 
   StartResult result;
   if (args.size() == 1) {
@@ -56,6 +55,7 @@ int Launch(std::span<const char* const> args, Terminal& terminal,
 
   // Started: from here every way out closes the platform, once.
   if (terminal.Print(kStartedMessage) && terminal.ReadKey(Echo::kNo)) {
+    SignalNameBuffer signal_name{};
     Session session{terminal, driver, signal_name};
     RunMainMenu(session);
   }

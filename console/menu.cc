@@ -1,5 +1,8 @@
 #include "console/menu.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "console/key_decoder.h"
 #include "console/motion_commands.h"
 #include "console/signal_commands.h"
@@ -46,8 +49,10 @@ void RunMainMenu(Session& session) {
     // Drops the line end a number prompt of the last command left unread.
     terminal.DiscardInput();
     if (*key == kEscapeKey) return;
-    for (const MenuCommand& command : kMenuCommands) {
-      if (command.key == *key && command.run(session) == Flow::kLeave) return;
-    }
+    const MenuCommand* command =
+        std::find_if(std::begin(kMenuCommands), std::end(kMenuCommands),
+                     [&](const MenuCommand& c) { return c.key == *key; });
+    if (command != std::end(kMenuCommands) && command->run(session) == Flow::kLeave)
+      return;
   }
 }

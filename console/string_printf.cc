@@ -3,7 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-std::string StringPrintf(const char* format, ...) {
+// The messages are printf formats by definition.
+std::string StringPrintf(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   va_list args;
   va_start(args, format);
   va_list measure;

@@ -5,11 +5,11 @@
 // reads, hang-up, terminate) make the tool leave in order; see OnInterrupt.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <string>
 
@@ -50,7 +50,7 @@ void RestoreFoundMode() {
 
 // The first interrupt asks the tool to leave as Escape does, which it does
 // once any driver call in progress has returned; a second one ends it at once.
-void OnInterrupt(int) {
+void OnInterrupt(int /*signal_number*/) {
   const int saved_errno = errno;
   if (g_interrupted) {
     RestoreFoundMode();
@@ -65,7 +65,7 @@ void OnInterrupt(int) {
 }
 
 // Ctrl-Z: give the terminal back while stopped, take it again on resuming.
-void OnStop(int) {
+void OnStop(int /*signal_number*/) {
   const int saved_errno = errno;
   const sig_atomic_t mode = g_mode;
   RestoreFoundMode();
@@ -201,6 +201,7 @@ bool PosixTerminal::Flush() {
 
 bool PosixTerminal::Write(std::string_view bytes) {
   while (!bytes.empty()) {
+    // cppcheck-suppress invalidLifetime ; every caller's string outlives the call
     const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
