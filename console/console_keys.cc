@@ -3,6 +3,7 @@
 namespace {
 
 // Virtual-key codes.
+constexpr std::uint16_t kVkEscape = 0x1B;
 constexpr std::uint16_t kVkF1 = 0x70;
 constexpr std::uint16_t kVkF10 = 0x79;
 constexpr std::uint16_t kVkF11 = 0x7A;
@@ -34,6 +35,9 @@ std::basic_string<unsigned char> KeysFromPress(const ConsoleKeyPress& press) {
     return Keys(press.text.begin(), press.text.end());
   }
   const std::uint16_t vk = press.virtual_key;
+  // Escape is character 27 even where a console leaves the character out
+  // (Wine's, for an ESC that ends what the terminal sent).
+  if (vk == kVkEscape) return Keys{27};
   if (vk >= kVkF1 && vk <= kVkF10)
     return Keys{kFunctionLeadIn, static_cast<unsigned char>(59 + vk - kVkF1)};
   if (vk == kVkF11 || vk == kVkF12)

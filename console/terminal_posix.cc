@@ -172,10 +172,12 @@ PosixTerminal::PosixTerminal()
 
 PosixTerminal::~PosixTerminal() {
   if (!output_failed_) Flush();
-  for (int s : kInterruptSignals) signal(s, SIG_DFL);
-  signal(SIGTSTP, SIG_DFL);
+  // The terminal first: a signal arriving after the handlers are gone would
+  // otherwise end the tool with the terminal still raw.
   if (g_mode != 0) tcsetattr(STDIN_FILENO, TCSADRAIN, &g_found);
   g_mode = 0;
+  for (int s : kInterruptSignals) signal(s, SIG_DFL);
+  signal(SIGTSTP, SIG_DFL);
 }
 
 void PosixTerminal::Clear() {
@@ -268,10 +270,13 @@ std::optional<unsigned char> PosixTerminal::ReadKey(Echo echo) {
     return code;
   }
   if (!Flush()) return std::nullopt;
-  // While the tool waits for a key, Ctrl-C is key 3, as on the target console.
-  if (input_is_terminal_) ApplyMode(kModeKeyRead);
+  // While the tool waits for a key, Ctrl-C is key 3, as on the target
+  // console. A key already waiting (a live reading's) is read without that
+  // switch, so a Ctrl-C pressed meanwhile still interrupts.
+  const bool blocks = input_is_terminal_ && !KeyWaiting();
+  if (blocks) ApplyMode(kModeKeyRead);
   const std::optional<Key> key = NextKey();
-  if (input_is_terminal_) ApplyMode(kModeRaw);
+  if (blocks) ApplyMode(kModeRaw);
   if (!key) return std::nullopt;
   second_ = key->second;
   if (echo == Echo::kYes && !key->second && IsPrintable(key->first) &&

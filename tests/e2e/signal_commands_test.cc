@@ -24,7 +24,9 @@ TEST(LiveReading, SamplesUntilEscapeSwallowingOtherKeys) {
     ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
     ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, c.option));
     ASSERT_TRUE(session.Type("DI_1\r"));
-    EXPECT_TRUE(session.WaitForOutput("SIGNAL NAME? DI_1"));
+    if (BytesVisible()) {
+      EXPECT_TRUE(session.WaitForOutput("SIGNAL NAME? DI_1"));
+    }
     // Each sample stands alone on a cleared screen.
     ASSERT_TRUE(session.WaitForScreen([](const std::string& screen) {
       return screen == "\n DI_1 -> 3.000000";
@@ -41,10 +43,12 @@ TEST(LiveReading, SamplesUntilEscapeSwallowingOtherKeys) {
     ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
     // The sample in progress is printed and cleared, then the menu clears
     // and draws itself.
-    const size_t last_sample = session.Output().rfind(" DI_1 -> 3.000000");
-    ASSERT_NE(last_sample, std::string::npos);
-    EXPECT_EQ(session.Output().substr(last_sample),
-              " DI_1 -> 3.000000" + kClear + kClear + OnTerminal(kMenu));
+    if (BytesVisible()) {
+      const size_t last_sample = session.Output().rfind(" DI_1 -> 3.000000");
+      ASSERT_NE(last_sample, std::string::npos);
+      EXPECT_EQ(session.Output().substr(last_sample),
+                " DI_1 -> 3.000000" + kClear + kClear + OnTerminal(kMenu));
+    }
 
     Journal journal = session.JournalLines();
     ASSERT_GE(journal.size(), 4u);
@@ -190,7 +194,7 @@ TEST(GetStatus, ShowsTheWordInHexOnTheFirstLine) {
     PtySession session(Launch().Script("getStatus_ZUNVarno = " + c.word));
     ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
     ASSERT_TRUE(session.Type("5"));
-    ASSERT_TRUE(session.WaitForScreen("STATUS OF VARNO:"));
+    ASSERT_TRUE(session.WaitForScreen("STATUS OF VARNO: " + c.shown));
     ASSERT_TRUE(session.WaitForSettings(InKeyRead));
     EXPECT_EQ(session.ScreenText(), "STATUS OF VARNO: " + c.shown);
     ASSERT_TRUE(session.Type("k"));
@@ -211,8 +215,15 @@ TEST(SignalName, FortyNineCharactersPassWholeFiftyAreAskedAgain) {
   ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '2'));
   const size_t before = session.Output().size();
   ASSERT_TRUE(session.Type(name50 + "\r"));
-  ASSERT_TRUE(session.WaitForOutput(
-      OnTerminal(kNameTooLong + kSignalNamePrompt), before));
+  if (BytesVisible()) {
+    ASSERT_TRUE(session.WaitForOutput(
+        OnTerminal(kNameTooLong + kSignalNamePrompt), before));
+  } else {
+    ASSERT_TRUE(session.WaitForScreen([](const std::string& screen) {
+      return screen.ends_with(
+          "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)\n\nSIGNAL NAME?");
+    })) << session.ScreenText();
+  }
   ASSERT_TRUE(session.Type(name49 + "\r"));
   ASSERT_TRUE(session.WaitForScreen("VALUE [0-1]]?"));
   ASSERT_TRUE(session.Type("1\r"));

@@ -16,6 +16,7 @@ TEST(ConsoleKeys, PressesBecomeTheConsoleRuntimesKeys) {
       {{0x41, 30, 0, "a"}, Keys{'a'}},
       {{0x0D, 28, 0, "\r"}, Keys{13}},
       {{0x1B, 1, 0, "\x1b"}, Keys{27}},
+      {{0x1B, 1, 0, ""}, Keys{27}},  // Escape without its character
       {{0x43, 46, kLeftCtrlPressed, "\x03"}, Keys{3}},
       {{0x31, 2, kLeftAltPressed, "1"}, Keys{0x00, 0x80 | '1'}},
       {{0x51, 16, kLeftCtrlPressed | kRightAltPressed, "@"}, Keys{'@'}},  // AltGr

@@ -1,0 +1,135 @@
+// A driver that misbehaves: readings that are not numbers or are huge,
+// results at the ends of their types, and calls that take seconds. The tool
+// shows what it got, keeps its screen whole, and stays responsive to Escape
+// and Ctrl-C between calls.
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace varno::e2e {
+namespace {
+
+using Journal = std::vector<std::string>;
+
+// "%f" of FLT_MAX.
+const std::string kLargestFloat =
+    "340282346638528859811704183484516925440.000000";
+
+TEST(MisbehavingDriver, ReadingsAreShownAsReceived) {
+  struct Case {
+    std::string script;  // the entry's result
+    std::string input;   // after the start key
+    std::string shown;   // between the option's echo and the menu again
+  };
+  const std::string live = "\n\nSIGNAL NAME? \n DI_1 -> ";
+  // "%f" spells a negative NaN as the C runtime does.
+  const std::string negative_nan = UnderWine() ? "nan" : "-nan";
+  const Case cases[] = {
+      {"getValue_ZUNVarno = nan", "1DI_1\n\x1b", live + "nan"},
+      {"getValue_ZUNVarno = -nan", "1DI_1\n\x1b", live + negative_nan},
+      {"getValue_ZUNVarno = inf", "1DI_1\n\x1b", live + "inf"},
+      {"getValue_ZUNVarno = -inf", "1DI_1\n\x1b", live + "-inf"},
+      {"getValue_ZUNVarno = 3.4028234663852886e38", "1DI_1\n\x1b",
+       live + kLargestFloat},
+      {"getAIValueForCalibration_ZUNVarno = -nan", "3DI_1\n\x1b",
+       live + negative_nan},
+      {"MP_getParameter = nan", "6k", "PARAMETER USER_WEIGHT: nan"},
+      {"MP_getParameter = -inf", "6k", "PARAMETER USER_WEIGHT: -inf"},
+      {"getStatus_ZUNVarno = -1", "5k", "STATUS OF VARNO: ffffffff"},
+      {"setCalibration_ZUNVarno = -2147483648", "4AI_1\n1\n2\nk",
+       "\n\nSIGNAL NAME? \nVALUE A? \nVALUE B? "
+       "\nResultado de calibracion=-2147483648"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    PipeRun run =
+        RunWithPipes(Launch().Script(c.script), "k" + c.input + "\x1b");
+    ASSERT_EQ(run.error, "");
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(run.out, kStarted + kMenu + c.input[0] + c.shown + kMenu);
+    EXPECT_EQ(run.journal.back(), kCloseCall);
+  }
+}
+
+TEST(MisbehavingDriver, ScreenStaysWholeAroundOddReadings) {
+  // The longest name and the widest reading make a sample wider than the
+  // screen: it wraps, and the menu after it is drawn whole.
+  const std::string name(49, 'N');
+  const std::string sample = " " + name + " -> " + kLargestFloat;
+  PtySession session(
+      Launch().Script("getValue_ZUNVarno = nan, 3.4028234663852886e38\n"
+                      "getValue_ZUNVarno.delay_ms = 1\n"));
+  ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+  ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
+  ASSERT_TRUE(session.Type(name + "\r"));
+  ASSERT_TRUE(session.WaitForScreen([&](const std::string& screen) {
+    return screen == "\n" + sample.substr(0, kScreenColumns) + "\n" +
+                         sample.substr(kScreenColumns);
+  })) << session.ScreenText();
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+  EXPECT_EQ(session.ScreenText(), kMenu.substr(0, kMenu.size() - 1));
+  const Journal journal = session.JournalLines();
+  ASSERT_GE(journal.size(), 3u);
+  EXPECT_EQ(journal[1], "getValue_ZUNVarno(\"" + name + "\") -> nan");
+  EXPECT_EQ(journal[2],
+            "getValue_ZUNVarno(\"" + name + "\") -> 3.40282347e+38");
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+}
+
+// Each driver call below takes this long.
+const std::string kSlow = ".delay_ms = 1500\n";
+
+TEST(MisbehavingDriver, EscapeDuringASlowReadingEndsItAfterThatCall) {
+  PtySession session(
+      Launch().Script("getValue_ZUNVarno = inf\ngetValue_ZUNVarno" + kSlow));
+  ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+  ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
+  ASSERT_TRUE(session.Type("DI_1\r"));
+  // The journal line is written as the call begins.
+  ASSERT_TRUE(session.WaitForJournalLine("getValue_ZUNVarno(\"DI_1\") -> inf"));
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  // The sample is shown, then the menu, with no second call.
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+  if (BytesVisible()) {
+    EXPECT_NE(
+        session.Output().find(OnTerminal("\n DI_1 -> inf") + kClear + kClear),
+        std::string::npos);
+  }
+  EXPECT_EQ(session.ScreenText(), kMenu.substr(0, kMenu.size() - 1));
+  EXPECT_EQ(session.JournalLines(),
+            (Journal{kStartCall, "getValue_ZUNVarno(\"DI_1\") -> inf"}));
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+}
+
+TEST(MisbehavingDriver, CtrlCDuringASlowCallLeavesOnceItReturns) {
+  struct Case {
+    std::string entry;
+    std::string typed;  // after the menu
+    std::string call;   // as journaled
+  };
+  const Case cases[] = {
+      {"getValue_ZUNVarno", "1DI_1\r", "getValue_ZUNVarno(\"DI_1\") -> 0"},
+      {"setValue_ZUNVarno", "2DO_1\r0.5\r",
+       "setValue_ZUNVarno(\"DO_1\",0.5) -> 1"},
+      {"MP_sendCommand", "8-7\r", "MP_sendCommand(-7)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry);
+    PtySession session(Launch().Script(c.entry + kSlow));
+    ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+    ASSERT_TRUE(session.Type(c.typed));
+    ASSERT_TRUE(session.WaitForJournalLine(c.call));
+    ASSERT_TRUE(session.WaitForSettings(SignalsOn));
+    ASSERT_TRUE(session.Press(Key::kCtrlC));
+    ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+    EXPECT_EQ(session.JournalLines(),
+              (Journal{kStartCall, c.call, kCloseCall}));
+  }
+}
+
+}  // namespace
+}  // namespace varno::e2e
