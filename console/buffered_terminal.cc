@@ -30,21 +30,19 @@ LineStatus BufferedTerminal::ReadLine(std::span<char> buffer) {
 
 NumberStatus BufferedTerminal::ReadFloat(float* value) {
   if (Leaving()) return NumberStatus::kLeave;
-  return buffer_.ReadFloat(value, [this](std::string* line) {
-    return ReadRawLine(line, kLongestNumberLine);
-  });
+  return buffer_.ReadFloat(
+      value, [this](std::string* line) { return ReadRawLine(line, kLongestNumberLine); });
 }
 
 NumberStatus BufferedTerminal::ReadInt(std::int32_t* value) {
   if (Leaving()) return NumberStatus::kLeave;
-  return buffer_.ReadInt(value, [this](std::string* line) {
-    return ReadRawLine(line, kLongestNumberLine);
-  });
+  return buffer_.ReadInt(
+      value, [this](std::string* line) { return ReadRawLine(line, kLongestNumberLine); });
 }
 
 LineStatus EditTypedLine(const std::function<std::optional<Key>()>& next_key,
-                         const std::function<bool(std::string_view)>& echo,
-                         std::string* line, std::size_t capacity) {
+                         const std::function<bool(std::string_view)>& echo, std::string* line,
+                         std::size_t capacity) {
   LineEditor editor(capacity);
   for (;;) {
     const std::optional<Key> key = next_key();
@@ -58,9 +56,8 @@ LineStatus EditTypedLine(const std::function<std::optional<Key>()>& next_key,
   return editor.too_long() ? LineStatus::kTooLong : LineStatus::kOk;
 }
 
-LineStatus ReadLineOfBytes(
-    const std::function<std::optional<unsigned char>()>& next_byte,
-    std::string* line, std::size_t capacity) {
+LineStatus ReadLineOfBytes(const std::function<std::optional<unsigned char>()>& next_byte,
+                           std::string* line, std::size_t capacity) {
   line->clear();
   bool too_long = false;
   bool carriage_return = false;

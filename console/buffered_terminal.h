@@ -33,13 +33,12 @@ class BufferedTerminal : public Terminal {
 // must leave) are edited as LineEditor does, and what the screen must show
 // goes to `echo` (false when it cannot be shown).
 LineStatus EditTypedLine(const std::function<std::optional<Key>()>& next_key,
-                         const std::function<bool(std::string_view)>& echo,
-                         std::string* line, std::size_t capacity);
+                         const std::function<bool(std::string_view)>& echo, std::string* line,
+                         std::size_t capacity);
 
 // A line of redirected input, read byte by byte from `next_byte` (empty at
 // the end of input) so that nothing past the line end is taken in. A "\r"
 // just before the "\n" is part of the line end. A line that input ends before
 // its end is not a line: nobody finished typing it.
-LineStatus ReadLineOfBytes(
-    const std::function<std::optional<unsigned char>()>& next_byte,
-    std::string* line, std::size_t capacity);
+LineStatus ReadLineOfBytes(const std::function<std::optional<unsigned char>()>& next_byte,
+                           std::string* line, std::size_t capacity);

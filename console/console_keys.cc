@@ -12,6 +12,7 @@ constexpr std::uint16_t kVkF12 = 0x7B;
 // Scan codes of the grey keys, which are also their console codes:
 // Home, Up, PgUp, Left, Right, End, Down, PgDn, Ins, Del.
 bool IsGreyKeyScanCode(std::uint16_t scan) {
+  // clang-format off
   switch (scan) {
     case 71: case 72: case 73: case 75: case 77:
     case 79: case 80: case 81: case 82: case 83:
@@ -19,6 +20,7 @@ bool IsGreyKeyScanCode(std::uint16_t scan) {
     default:
       return false;
   }
+  // clang-format on
 }
 
 }  // namespace
@@ -32,7 +34,8 @@ std::basic_string<unsigned char> KeysFromPress(const ConsoleKeyPress& press) {
     // Alt+key, as on a POSIX terminal: never a command digit nor Escape.
     // Ctrl+Alt is AltGr, which types characters.
     if (alt && !ctrl) return Keys{kFunctionLeadIn, static_cast<unsigned char>(0x80 | first)};
-    return Keys(press.text.begin(), press.text.end());
+    // Braces would read as a list of two keys.
+    return Keys(press.text.begin(), press.text.end());  // NOLINT(modernize-return-braced-init-list)
   }
   const std::uint16_t vk = press.virtual_key;
   // Escape is character 27 even where a console leaves the character out

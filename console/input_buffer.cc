@@ -10,8 +10,7 @@ constexpr char kWhiteSpace[] = " \t\n\v\f\r";
 }  // namespace
 
 template <typename T, typename Parse>
-NumberStatus InputBuffer::ReadNumber(T* value, Parse parse,
-                                     const LineSource& more) {
+NumberStatus InputBuffer::ReadNumber(T* value, Parse parse, const LineSource& more) {
   for (;;) {
     pending_.erase(0, pending_.find_first_not_of(kWhiteSpace));
     if (!pending_.empty()) break;
@@ -21,10 +20,8 @@ NumberStatus InputBuffer::ReadNumber(T* value, Parse parse,
         pending_ = std::move(line);
         pending_ += '\n';
         break;
-      case LineStatus::kTooLong:
-        return NumberStatus::kInvalid;
-      case LineStatus::kLeave:
-        return NumberStatus::kLeave;
+      case LineStatus::kTooLong: return NumberStatus::kInvalid;
+      case LineStatus::kLeave: return NumberStatus::kLeave;
     }
   }
   std::size_t consumed = 0;

@@ -21,9 +21,7 @@ Key Function(unsigned char code) { return {kFunctionLeadIn, code}; }
 
 // Alt+key: the console gives the key's scan code; this gives the byte with
 // its top bit set, which is never a command digit nor Escape.
-Key Alt(unsigned char byte) {
-  return {kFunctionLeadIn, static_cast<unsigned char>(0x80 | byte)};
-}
+Key Alt(unsigned char byte) { return {kFunctionLeadIn, static_cast<unsigned char>(0x80 | byte)}; }
 
 // Console codes of F1-F10 are 59-68; F11 and F12 are grey keys 133, 134.
 Key FunctionKey(int number) {
@@ -51,6 +49,7 @@ std::optional<Key> KeyByFinal(unsigned char final_byte) {
 
 // Keys named by a number: "ESC [ 3 ~" is Delete.
 std::optional<Key> KeyByNumber(int number) {
+  // clang-format off
   switch (number) {
     case 1: case 7: return Grey(71);   // Home
     case 2: return Grey(82);           // Insert
@@ -66,6 +65,7 @@ std::optional<Key> KeyByNumber(int number) {
       return FunctionKey(number - 12);
     default: return std::nullopt;
   }
+  // clang-format on
 }
 
 // The number before the first ';' of the parameters, or -1.
@@ -101,8 +101,7 @@ Key DecodeSequence(unsigned char introducer, ByteSource& more) {
     if (*b == kEscapeKey) more.Unread(*b);
     return kUnknown;
   }
-  std::optional<Key> key = *b == '~' ? KeyByNumber(LeadingNumber(parameters))
-                                     : KeyByFinal(*b);
+  std::optional<Key> key = *b == '~' ? KeyByNumber(LeadingNumber(parameters)) : KeyByFinal(*b);
   return key.value_or(kUnknown);
 }
 

@@ -12,8 +12,7 @@ namespace {
 // Tells the operator why the driver cannot be used; false when it can.
 bool ReportBindingFailure(const DriverBinding& binding, Terminal& terminal) {
   if (!binding.loaded) {
-    terminal.Print(StringPrintf("\nError al cargar la libreria %s: %s",
-                                VARNO_DRIVER_LIBRARY_NAME,
+    terminal.Print(StringPrintf("\nError al cargar la libreria %s: %s", VARNO_DRIVER_LIBRARY_NAME,
                                 binding.load_error.c_str()));
     return true;
   }

@@ -49,10 +49,8 @@ void RunMainMenu(Session& session) {
     // Drops the line end a number prompt of the last command left unread.
     terminal.DiscardInput();
     if (*key == kEscapeKey) return;
-    const MenuCommand* command =
-        std::find_if(std::begin(kMenuCommands), std::end(kMenuCommands),
-                     [&](const MenuCommand& c) { return c.key == *key; });
-    if (command != std::end(kMenuCommands) && command->run(session) == Flow::kLeave)
-      return;
+    const MenuCommand* command = std::find_if(std::begin(kMenuCommands), std::end(kMenuCommands),
+                                              [&](const MenuCommand& c) { return c.key == *key; });
+    if (command != std::end(kMenuCommands) && command->run(session) == Flow::kLeave) return;
   }
 }

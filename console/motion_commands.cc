@@ -14,8 +14,7 @@ Flow GetParameter(Session& session) {
   Terminal& terminal = session.terminal;
   terminal.Clear();
   const float weight = session.driver.MP_getParameter(kUserWeightParameter);
-  terminal.Print(StringPrintf("PARAMETER USER_WEIGHT: %f",
-                              static_cast<double>(weight)));
+  terminal.Print(StringPrintf("PARAMETER USER_WEIGHT: %f", static_cast<double>(weight)));
   terminal.ReadKey(Echo::kNo);
   return FlowAfter(terminal);
 }
@@ -32,8 +31,7 @@ Flow SetMotionParameters(Session& session) {
 Flow SendCommand(Session& session) {
   Terminal& terminal = session.terminal;
   terminal.Clear();
-  const std::optional<std::int32_t> command =
-      AskInt(session, "\nIntroduce comando: ");
+  const std::optional<std::int32_t> command = AskInt(session, "\nIntroduce comando: ");
   if (!command) return FlowAfter(terminal);
   // The line end left unread is dropped by the menu's discard.
   session.driver.MP_sendCommand(*command);

@@ -16,14 +16,12 @@ NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed) {
   return NumberStatus::kOk;
 }
 
-NumberStatus ParseInt(const char* text, std::int32_t* value,
-                      std::size_t* consumed) {
+NumberStatus ParseInt(const char* text, std::int32_t* value, std::size_t* consumed) {
   char* end = nullptr;
   errno = 0;
   const long long parsed = std::strtoll(text, &end, 10);
   *consumed = static_cast<std::size_t>(end - text);
-  if (*consumed == 0 || errno == ERANGE || parsed < INT32_MIN ||
-      parsed > INT32_MAX) {
+  if (*consumed == 0 || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
     return NumberStatus::kInvalid;
   }
   *value = static_cast<std::int32_t>(parsed);

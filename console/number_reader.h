@@ -13,5 +13,4 @@
 // skipped). *consumed is how many characters the number took (0 if none).
 // Never returns kLeave.
 NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed);
-NumberStatus ParseInt(const char* text, std::int32_t* value,
-                      std::size_t* consumed);
+NumberStatus ParseInt(const char* text, std::int32_t* value, std::size_t* consumed);

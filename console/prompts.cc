@@ -5,14 +5,11 @@ namespace {
 template <typename T>
 std::optional<T> Answer(Session& session, NumberStatus status, T value) {
   switch (status) {
-    case NumberStatus::kOk:
-      return value;
+    case NumberStatus::kOk: return value;
     case NumberStatus::kInvalid:
-      if (session.terminal.Print("\nINVALID NUMBER"))
-        session.terminal.ReadKey(Echo::kNo);
+      if (session.terminal.Print("\nINVALID NUMBER")) session.terminal.ReadKey(Echo::kNo);
       return std::nullopt;
-    case NumberStatus::kLeave:
-      break;
+    case NumberStatus::kLeave: break;
   }
   return std::nullopt;
 }
@@ -24,13 +21,11 @@ bool ReadSignalName(Session& session) {
   for (;;) {
     if (!terminal.Print("\n\nSIGNAL NAME? ")) return false;
     switch (terminal.ReadLine(session.signal_name)) {
-      case LineStatus::kOk:
-        return true;
+      case LineStatus::kOk: return true;
       case LineStatus::kTooLong:
         terminal.Print("\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)");
         break;
-      case LineStatus::kLeave:
-        return false;
+      case LineStatus::kLeave: return false;
     }
   }
 }

@@ -29,9 +29,7 @@ Flow LiveReading(Session& session, GetValueEntry read) {
 
 }  // namespace
 
-Flow ReadInput(Session& session) {
-  return LiveReading(session, session.driver.getValue_ZUNVarno);
-}
+Flow ReadInput(Session& session) { return LiveReading(session, session.driver.getValue_ZUNVarno); }
 
 Flow CalibrationAssistant(Session& session) {
   return LiveReading(session, session.driver.getAIValueForCalibration_ZUNVarno);
@@ -59,10 +57,9 @@ Flow MakeCalibration(Session& session) {
   if (!a) return FlowAfter(terminal);
   const std::optional<float> b = AskFloat(session, "\nVALUE B? ");
   if (!b) return FlowAfter(terminal);
-  const std::int32_t result = session.driver.setCalibration_ZUNVarno(
-      session.signal_name.data(), *a, *b);
-  terminal.Print(
-      StringPrintf("\nResultado de calibracion=%d", static_cast<int>(result)));
+  const std::int32_t result =
+      session.driver.setCalibration_ZUNVarno(session.signal_name.data(), *a, *b);
+  terminal.Print(StringPrintf("\nResultado de calibracion=%d", static_cast<int>(result)));
   // The line end VALUE B left is dropped by the menu's discard.
   terminal.ReadKey(Echo::kNo);
   return FlowAfter(terminal);
@@ -72,8 +69,7 @@ Flow GetStatus(Session& session) {
   Terminal& terminal = session.terminal;
   terminal.Clear();
   const std::uint32_t status = session.driver.getStatus_ZUNVarno();
-  terminal.Print(
-      StringPrintf("STATUS OF VARNO: %x", static_cast<unsigned>(status)));
+  terminal.Print(StringPrintf("STATUS OF VARNO: %x", static_cast<unsigned>(status)));
   terminal.ReadKey(Echo::kNo);
   return FlowAfter(terminal);
 }

@@ -19,8 +19,7 @@ std::optional<std::string> StartFailureMessage(StartResult result) {
           "\nError al arrancar VARNO. Codigo error: %d. Imposible conectar "
           "con VARNO.",
           static_cast<int>(result));
-    default:
-      break;
+    default: break;
   }
   // 2 and above: a mask of the modules that did not answer.
   if (result > 0 && result != kStartOk) {

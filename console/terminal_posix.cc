@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <string>
 
 #include "console/buffered_terminal.h"
@@ -27,9 +27,9 @@ constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
 
 // Terminal modes, set up before any handler is installed and read-only
 // afterwards, so that the handlers can apply them.
-struct termios g_found;           // as the tool found the terminal
-struct termios g_raw;             // the run's mode
-struct termios g_raw_key_read;    // the same, with Ctrl-C as a plain key
+struct termios g_found;            // as the tool found the terminal
+struct termios g_raw;              // the run's mode
+struct termios g_raw_key_read;     // the same, with Ctrl-C as a plain key
 volatile sig_atomic_t g_mode = 0;  // which of the two is in force; 0: none
 constexpr sig_atomic_t kModeRaw = 1;
 constexpr sig_atomic_t kModeKeyRead = 2;
@@ -105,9 +105,7 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
   bool Print(std::string_view text) override;
   std::optional<unsigned char> ReadKey(Echo echo) override;
   bool KeyWaiting() override;
-  bool Leaving() const override {
-    return g_interrupted || input_ended_ || output_failed_;
-  }
+  bool Leaving() const override { return g_interrupted || input_ended_ || output_failed_; }
 
  private:
   enum class ByteRead { kByte, kTimeout, kEnded, kInterrupted };
@@ -215,22 +213,20 @@ bool PosixTerminal::Write(std::string_view bytes) {
   return true;
 }
 
-PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms,
-                                                unsigned char* byte) {
+PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms, unsigned char* byte) {
   if (unread_) {
     *byte = *unread_;
     unread_.reset();
     return ByteRead::kByte;
   }
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     if (g_interrupted) return ByteRead::kInterrupted;
     int wait_ms = -1;
     if (timeout_ms >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read_fd_, POLLIN, 0}};
@@ -297,14 +293,11 @@ LineStatus PosixTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (input_is_terminal_) {
     return EditTypedLine([this] { return NextKey(); },
-                         [this](std::string_view shown) { return Write(shown); },
-                         line, capacity);
+                         [this](std::string_view shown) { return Write(shown); }, line, capacity);
   }
   return ReadLineOfBytes([this] { return NextWithin(-1); }, line, capacity);
 }
 
 }  // namespace
 
-std::unique_ptr<Terminal> OpenConsole() {
-  return std::make_unique<PosixTerminal>();
-}
+std::unique_ptr<Terminal> OpenConsole() { return std::make_unique<PosixTerminal>(); }

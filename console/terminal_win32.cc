@@ -55,8 +55,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     ExitProcess(kExitStatus);
   }
   SetEvent(g_wake);
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-      event == CTRL_SHUTDOWN_EVENT) {
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     Sleep(INFINITE);  // the main thread's exit ends the process
   }
   return TRUE;
@@ -73,9 +72,7 @@ class WindowsTerminal final : public BufferedTerminal {
   bool Print(std::string_view text) override;
   std::optional<unsigned char> ReadKey(Echo echo) override;
   bool KeyWaiting() override;
-  bool Leaving() const override {
-    return g_interrupted || input_ended_ || output_failed_;
-  }
+  bool Leaving() const override { return g_interrupted || input_ended_ || output_failed_; }
 
  private:
   // The next key, blocking; with Ctrl-C as key 3 when `ctrl_c_is_key`.
@@ -98,8 +95,8 @@ class WindowsTerminal final : public BufferedTerminal {
   bool output_takes_sequences_ = false;
   bool input_ended_ = false;
   bool output_failed_ = false;
-  std::string held_;                      // a clear not sent yet, as sequences
-  bool held_api_clear_ = false;           // or through the screen API
+  std::string held_;                       // a clear not sent yet, as sequences
+  bool held_api_clear_ = false;            // or through the screen API
   std::basic_string<unsigned char> keys_;  // the rest of the last press
   std::optional<unsigned char> second_;    // of a special key, not read yet
 };
@@ -183,7 +180,8 @@ bool WindowsTerminal::Write(std::string_view windows_1252) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                            wide.data(), static_cast<int>(wide.size()));
     DWORD written = 0;
-    if (length <= 0 || !WriteConsoleW(g_output, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
+    if (length <= 0 ||
+        !WriteConsoleW(g_output, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
       output_failed_ = true;
       return false;
     }
@@ -192,8 +190,9 @@ bool WindowsTerminal::Write(std::string_view windows_1252) {
   // Redirected: the bytes as they are.
   while (!windows_1252.empty()) {
     DWORD written = 0;
-    if (!WriteFile(g_output, windows_1252.data(), static_cast<DWORD>(windows_1252.size()),
-                   &written, nullptr) || written == 0) {
+    if (!WriteFile(g_output, windows_1252.data(), static_cast<DWORD>(windows_1252.size()), &written,
+                   nullptr) ||
+        written == 0) {
       output_failed_ = true;
       return false;
     }
@@ -242,8 +241,8 @@ std::optional<Key> WindowsTerminal::NextConsoleKey() {
     if (event.uChar.UnicodeChar != 0) {
       // In the console's input code page, as the console runtime gives it.
       char bytes[8];
-      const int length = WideCharToMultiByte(GetConsoleCP(), 0, &event.uChar.UnicodeChar, 1,
-                                             bytes, sizeof bytes, nullptr, nullptr);
+      const int length = WideCharToMultiByte(GetConsoleCP(), 0, &event.uChar.UnicodeChar, 1, bytes,
+                                             sizeof bytes, nullptr, nullptr);
       press.text.assign(bytes, length > 0 ? static_cast<std::size_t>(length) : 0);
       if (press.text.empty()) press.text = "?";
     }
@@ -269,8 +268,7 @@ bool WindowsTerminal::WaitForRedirectedInput() {
   // been closed (the read then finds the end).
   while (!g_interrupted && GetFileType(g_input) == FILE_TYPE_PIPE) {
     DWORD available = 0;
-    if (!PeekNamedPipe(g_input, nullptr, 0, nullptr, &available, nullptr) || available > 0)
-      break;
+    if (!PeekNamedPipe(g_input, nullptr, 0, nullptr, &available, nullptr) || available > 0) break;
     WaitForSingleObject(g_wake, kPipePollMs);
   }
   return !g_interrupted;
@@ -333,8 +331,7 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (g_input_is_console) {
     return EditTypedLine([this] { return NextKey(false); },
-                         [this](std::string_view shown) { return Write(shown); },
-                         line, capacity);
+                         [this](std::string_view shown) { return Write(shown); }, line, capacity);
   }
   return ReadLineOfBytes(
       [this]() -> std::optional<unsigned char> {
@@ -347,6 +344,4 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
 
 }  // namespace
 
-std::unique_ptr<Terminal> OpenConsole() {
-  return std::make_unique<WindowsTerminal>();
-}
+std::unique_ptr<Terminal> OpenConsole() { return std::make_unique<WindowsTerminal>(); }

@@ -36,8 +36,7 @@ using CloseEntry = void (*)();
 using SetCalibrationEntry = std::int32_t (*)(const char* name, float a, float b);
 using GetStatusEntry = std::uint32_t (*)();
 using GetParameterEntry = float (*)(std::int32_t number);
-using UpdateDynamicParametersEntry = void (*)(float, float, float, float,
-                                              float);
+using UpdateDynamicParametersEntry = void (*)(float, float, float, float, float);
 using SendCommandEntry = void (*)(std::int32_t command);
 }
 

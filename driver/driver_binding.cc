@@ -17,7 +17,8 @@ struct EntrySlot {
 };
 
 // Each slot is named exactly as the library exports it.
-#define VARNO_ENTRY(name) {#name, &Store<&DriverApi::name>}
+#define VARNO_ENTRY(name) \
+  { #name, &Store < &DriverApi::name> }
 constexpr EntrySlot kEntries[] = {
     VARNO_ENTRY(start_ZUNVarno),
     VARNO_ENTRY(start_ZUNVarno2),

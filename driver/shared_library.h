@@ -14,8 +14,7 @@ class SharedLibrary {
   // Loads a library by bare file name through the system's ordinary search.
   // On failure returns null and sets *error to the system's own reason.
   // The library is never unloaded: destroying the object keeps it mapped.
-  static std::unique_ptr<SharedLibrary> Load(const char* file_name,
-                                             std::string* error);
+  static std::unique_ptr<SharedLibrary> Load(const char* file_name, std::string* error);
 
   // The exported entry point with exactly this name, or null.
   virtual EntryPoint Find(const char* name) const = 0;

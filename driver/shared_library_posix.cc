@@ -25,8 +25,7 @@ class PosixSharedLibrary final : public SharedLibrary {
 
 }  // namespace
 
-std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name,
-                                                   std::string* error) {
+std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::string* error) {
   void* handle = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();

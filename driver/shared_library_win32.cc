@@ -13,17 +13,16 @@ namespace {
 std::string SystemMessage(DWORD error, const std::string& file_name) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message;
   if (length != 0 && text != nullptr) {
-    const int size = WideCharToMultiByte(1252, 0, text, static_cast<int>(length),
-                                         nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(1252, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     if (size > 0) {
       message.resize(static_cast<std::size_t>(size));
-      WideCharToMultiByte(1252, 0, text, static_cast<int>(length), message.data(), size,
-                          nullptr, nullptr);
+      WideCharToMultiByte(1252, 0, text, static_cast<int>(length), message.data(), size, nullptr,
+                          nullptr);
     }
   }
   if (text != nullptr) LocalFree(text);
@@ -52,8 +51,7 @@ class WindowsSharedLibrary final : public SharedLibrary {
 
 }  // namespace
 
-std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name,
-                                                   std::string* error) {
+std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::string* error) {
   HMODULE module = LoadLibraryA(file_name);
   if (module == nullptr) {
     const DWORD code = GetLastError();

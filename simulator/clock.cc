@@ -7,8 +7,7 @@ namespace varno::sim {
 
 double SteadyClock::Now() {
   using Seconds = std::chrono::duration<double>;
-  return std::chrono::duration_cast<Seconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 

@@ -35,7 +35,8 @@ const std::vector<KindRule>& KindRules() {
   return kRules;
 }
 
-const std::vector<std::pair<std::string_view, StartResult>> kStartNames = {
+using StartName = std::pair<std::string_view, StartResult>;
+constexpr StartName kStartNames[] = {
     {"ok", kStartOk},
     {"config-error", kStartConfigurationError},
     {"socket-error", kStartSocketError},
@@ -50,8 +51,7 @@ class Reader {
   bool ok() const { return error_.empty(); }
 
   bool Fail(const toml::source_region& where, const std::string& problem) {
-    if (error_.empty())
-      error_ = source_ + ":" + std::to_string(where.begin.line) + ": " + problem;
+    if (error_.empty()) error_ = source_ + ":" + std::to_string(where.begin.line) + ": " + problem;
     return false;
   }
 
@@ -59,7 +59,8 @@ class Reader {
     for (auto&& [key, node] : table) {
       bool known = false;
       for (std::string_view a : allowed) known = known || key.str() == a;
-      if (!known) return Fail(key.source(), "unknown key '" + std::string(key.str()) + "' in " + what);
+      if (!known)
+        return Fail(key.source(), "unknown key '" + std::string(key.str()) + "' in " + what);
     }
     return true;
   }
@@ -69,8 +70,8 @@ class Reader {
   }
 
   // Each getter leaves *out alone when the key is absent.
-  bool Integer(const toml::table& table, std::string_view key, std::int64_t low,
-               std::int64_t high, std::int64_t* out) {
+  bool Integer(const toml::table& table, std::string_view key, std::int64_t low, std::int64_t high,
+               std::int64_t* out) {
     const toml::node* node = table.get(key);
     if (node == nullptr) return true;
     const auto* value = node->as_integer();
@@ -97,7 +98,8 @@ class Reader {
   bool String(const toml::table& table, std::string_view key, std::string* out) {
     const toml::node* node = table.get(key);
     if (node == nullptr) return true;
-    if (!node->is_string()) return Fail(node->source(), "'" + std::string(key) + "' must be a string");
+    if (!node->is_string())
+      return Fail(node->source(), "'" + std::string(key) + "' must be a string");
     *out = *node->value<std::string>();
     return true;
   }
@@ -108,7 +110,8 @@ class Reader {
     if (node == nullptr) return nullptr;
     const toml::array* array = node->as_array();
     if (array == nullptr || !array->is_array_of_tables()) {
-      Fail(node->source(), "'" + std::string(key) + "' must be written as [[" + std::string(key) + "]] tables");
+      Fail(node->source(),
+           "'" + std::string(key) + "' must be written as [[" + std::string(key) + "]] tables");
       return nullptr;
     }
     return array;
@@ -130,7 +133,8 @@ bool ReadModules(Reader& r, const toml::table& root, PlatformConfig& config) {
     Module m;
     std::int64_t number = 0;
     if (!r.OnlyKeys(t, {"number", "name"}, "a module") || !r.Require(t, "number", "a module") ||
-        !r.Integer(t, "number", kFirstModule, kLastModule, &number) || !r.String(t, "name", &m.name))
+        !r.Integer(t, "number", kFirstModule, kLastModule, &number) ||
+        !r.String(t, "name", &m.name))
       return false;
     m.number = static_cast<int>(number);
     for (const Module& other : config.modules)
@@ -165,8 +169,10 @@ bool ReadWave(Reader& r, const toml::node& node, Waveform* wave) {
 // Kind-specific keys of one signal; `what` names it in messages.
 bool ReadSignalDetails(Reader& r, const toml::table& t, const std::string& what, Signal& s) {
   if (!r.String(t, "wired_to", &s.wired_to)) return false;
-  if (!s.wired_to.empty() && (t.contains("wave") || t.contains("value") || t.contains("toggle_period")))
-    return r.Fail(t.source(), what + " is wired, so it takes no 'wave', 'value' or 'toggle_period'");
+  if (!s.wired_to.empty() &&
+      (t.contains("wave") || t.contains("value") || t.contains("toggle_period")))
+    return r.Fail(t.source(),
+                  what + " is wired, so it takes no 'wave', 'value' or 'toggle_period'");
   if (const toml::node* range = t.get("range")) {
     const toml::array* a = range->as_array();
     if (a == nullptr || a->size() != 2 || !r.Number(&(*a)[0], "range", &s.low) ||
@@ -179,7 +185,8 @@ bool ReadSignalDetails(Reader& r, const toml::table& t, const std::string& what,
     // A digital input is a square wave between 0 and 1, starting at `value`.
     std::int64_t value = 0;
     double toggle = 0;
-    if (!r.Integer(t, "value", 0, 1, &value) || !r.Number(t, "toggle_period", &toggle)) return false;
+    if (!r.Integer(t, "value", 0, 1, &value) || !r.Number(t, "toggle_period", &toggle))
+      return false;
     if (t.contains("toggle_period") && toggle < 0.001)
       return r.Fail(t.get("toggle_period")->source(), "'toggle_period' must be at least 0.001");
     s.wave = toggle > 0 ? Waveform{Shape::kSquare, 0.5, 0.5, 2 * toggle, value ? 0.0 : 0.5, 0}
@@ -205,7 +212,8 @@ bool ReadSignals(Reader& r, const toml::table& root, PlatformConfig& config) {
         return r.Fail(t.source(), what + ": names are printable ASCII without spaces");
     for (const Signal& other : config.signals)
       if (other.name == s.name) return r.Fail(t.source(), what + " is declared twice");
-    if (!r.Require(t, "kind", what) || !r.String(t, "kind", &kind) || !r.Require(t, "module", what) ||
+    if (!r.Require(t, "kind", what) || !r.String(t, "kind", &kind) ||
+        !r.Require(t, "module", what) ||
         !r.Integer(t, "module", kFirstModule, kLastModule, &module))
       return false;
     const KindRule* rule = nullptr;
@@ -268,14 +276,14 @@ bool ReadScenarios(Reader& r, const toml::table& root, PlatformConfig& config) {
     Scenario s;
     s.name = std::string(key.str());
     std::string start = "ok";
-    std::int64_t latency = 0, drop = 0;
+    std::int64_t latency = 0;
+    std::int64_t drop = 0;
     if (!r.OnlyKeys(*t, {"start", "missing_modules", "latency_ms", "drop_link_after"}, what) ||
         !r.String(*t, "start", &start) || !r.Integer(*t, "latency_ms", 0, 10000, &latency) ||
         !r.Integer(*t, "drop_link_after", 0, std::numeric_limits<int>::max(), &drop))
       return false;
-    const auto named = std::find_if(kStartNames.begin(), kStartNames.end(),
-                                    [&](const auto& entry) { return entry.first == start; });
-    if (named == kStartNames.end())
+    const StartName* named = std::ranges::find(kStartNames, start, &StartName::first);
+    if (named == std::end(kStartNames))
       return r.Fail(t->get("start")->source(),
                     what + ": start must be ok, config-error, socket-error or unreachable");
     if (const toml::node* missing = t->get("missing_modules")) {
@@ -298,8 +306,8 @@ bool ReadScenarios(Reader& r, const toml::table& root, PlatformConfig& config) {
 
 }  // namespace
 
-bool ParseConfig(std::string_view text, const std::string& source,
-                 PlatformConfig* config, std::string* error) {
+bool ParseConfig(std::string_view text, const std::string& source, PlatformConfig* config,
+                 std::string* error) {
   toml::parse_result parsed = toml::parse(text, source);
   if (!parsed) {
     *error = source + ":" + std::to_string(parsed.error().source().begin.line) + ": " +
@@ -310,12 +318,12 @@ bool ParseConfig(std::string_view text, const std::string& source,
   Reader r(source);
   PlatformConfig c;
   c.source = source;
-  std::int64_t seed = static_cast<std::int64_t>(c.seed);
-  bool read =
-      r.OnlyKeys(root, {"seed", "scenario", "module", "signal", "parameters", "scenarios"}, "the file") &&
-      r.Integer(root, "seed", 0, std::numeric_limits<std::int64_t>::max(), &seed) &&
-      r.String(root, "scenario", &c.scenario) && ReadModules(r, root, c) &&
-      ReadSignals(r, root, c) && ReadParameters(r, root, c) && ReadScenarios(r, root, c);
+  auto seed = static_cast<std::int64_t>(c.seed);
+  bool read = r.OnlyKeys(root, {"seed", "scenario", "module", "signal", "parameters", "scenarios"},
+                         "the file") &&
+              r.Integer(root, "seed", 0, std::numeric_limits<std::int64_t>::max(), &seed) &&
+              r.String(root, "scenario", &c.scenario) && ReadModules(r, root, c) &&
+              ReadSignals(r, root, c) && ReadParameters(r, root, c) && ReadScenarios(r, root, c);
   // "normal" always exists, so an unknown name was written in the file.
   if (read && FindScenario(c, c.scenario) == nullptr)
     r.Fail(root.get("scenario")->source(), "unknown scenario '" + c.scenario + "'");

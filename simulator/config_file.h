@@ -11,8 +11,8 @@ namespace varno::sim {
 
 // Parses and checks `text`; `source` names it in messages. On failure
 // returns false and sets *error to "SOURCE:LINE: problem".
-bool ParseConfig(std::string_view text, const std::string& source,
-                 PlatformConfig* config, std::string* error);
+bool ParseConfig(std::string_view text, const std::string& source, PlatformConfig* config,
+                 std::string* error);
 
 // The same for the file at `path`; an unreadable file is an error too.
 bool LoadConfigFile(const std::string& path, PlatformConfig* config, std::string* error);

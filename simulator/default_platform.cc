@@ -6,7 +6,9 @@ PlatformConfig DefaultPlatform() {
   using K = SignalKind;
   const Waveform kOff{};
   // A digital input toggling every `seconds`, starting at 1.
-  auto toggling = [](double seconds) { return Waveform{Shape::kSquare, 0.5, 0.5, 2 * seconds, 0, 0}; };
+  auto toggling = [](double seconds) {
+    return Waveform{Shape::kSquare, 0.5, 0.5, 2 * seconds, 0, 0};
+  };
   PlatformConfig config;
   config.modules = {{1, "digital I/O"}, {2, "analogue inputs"}, {3, "analogue outputs"}};
   config.signals = {

@@ -68,7 +68,7 @@ class Simulator final : public Log {
 // Never destroyed: the tool may still close the platform while the process
 // runs its exit handlers.
 Simulator& Sim() {
-  static Simulator* simulator = new Simulator;
+  static auto* simulator = new Simulator;
   simulator->OpenFiles();
   return *simulator;
 }
@@ -96,15 +96,15 @@ StartResult Start(const std::string& call, const StartRequest& request) {
 using namespace varno::sim;
 
 VARNO_SIM_EXPORT StartResult start_ZUNVarno() {
-  return Start("start_ZUNVarno()", RequestFromArguments(nullptr, nullptr, nullptr,
-                                                        Env("VARNO_SIM_CONFIG")));
+  return Start("start_ZUNVarno()",
+               RequestFromArguments(nullptr, nullptr, nullptr, Env("VARNO_SIM_CONFIG")));
 }
 
 VARNO_SIM_EXPORT StartResult start_ZUNVarno2(const char* config, const char* scenario,
                                              const char* seed) {
-  return Start("start_ZUNVarno2(" + NameText(config) + "," + NameText(scenario) + "," +
-                   NameText(seed) + ")",
-               RequestFromArguments(config, scenario, seed, Env("VARNO_SIM_CONFIG")));
+  return Start(
+      "start_ZUNVarno2(" + NameText(config) + "," + NameText(scenario) + "," + NameText(seed) + ")",
+      RequestFromArguments(config, scenario, seed, Env("VARNO_SIM_CONFIG")));
 }
 
 VARNO_SIM_EXPORT float getValue_ZUNVarno(const char* name) {
@@ -118,15 +118,14 @@ VARNO_SIM_EXPORT unsigned char setValue_ZUNVarno(const char* name, float value) 
   Simulator& sim = Sim();
   unsigned char done = sim.platform().SetValue(Name(name), value) ? 1 : 0;
   sim.Record("setValue_ZUNVarno(" + NameText(name) + "," + FloatText(value) + ") -> " +
-               std::to_string(done));
+             std::to_string(done));
   return done;
 }
 
 VARNO_SIM_EXPORT float getAIValueForCalibration_ZUNVarno(const char* name) {
   Simulator& sim = Sim();
   float value = sim.platform().GetRawValue(Name(name));
-  sim.Record("getAIValueForCalibration_ZUNVarno(" + NameText(name) + ") -> " +
-               FloatText(value));
+  sim.Record("getAIValueForCalibration_ZUNVarno(" + NameText(name) + ") -> " + FloatText(value));
   return value;
 }
 
@@ -139,8 +138,8 @@ VARNO_SIM_EXPORT void close_ZUNVarno() {
 VARNO_SIM_EXPORT std::int32_t setCalibration_ZUNVarno(const char* name, float a, float b) {
   Simulator& sim = Sim();
   std::int32_t result = sim.platform().SetCalibration(Name(name), a, b);
-  sim.Record("setCalibration_ZUNVarno(" + NameText(name) + "," + FloatText(a) + "," +
-               FloatText(b) + ") -> " + std::to_string(result));
+  sim.Record("setCalibration_ZUNVarno(" + NameText(name) + "," + FloatText(a) + "," + FloatText(b) +
+             ") -> " + std::to_string(result));
   return result;
 }
 
@@ -158,8 +157,7 @@ VARNO_SIM_EXPORT float MP_getParameter(std::int32_t number) {
   return value;
 }
 
-VARNO_SIM_EXPORT void MP_updateDynamicParameters(float p1, float p2, float p3, float p4,
-                                                 float p5) {
+VARNO_SIM_EXPORT void MP_updateDynamicParameters(float p1, float p2, float p3, float p4, float p5) {
   const float values[5] = {p1, p2, p3, p4, p5};
   Simulator& sim = Sim();
   sim.platform().UpdateDynamicParameters(values);
@@ -179,12 +177,11 @@ static_assert(std::is_same_v<decltype(&start_ZUNVarno), StartEntry>);
 static_assert(std::is_same_v<decltype(&start_ZUNVarno2), Start2Entry>);
 static_assert(std::is_same_v<decltype(&getValue_ZUNVarno), GetValueEntry>);
 static_assert(std::is_same_v<decltype(&setValue_ZUNVarno), SetValueEntry>);
-static_assert(std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno),
-                             GetAIValueForCalibrationEntry>);
+static_assert(
+    std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno), GetAIValueForCalibrationEntry>);
 static_assert(std::is_same_v<decltype(&close_ZUNVarno), CloseEntry>);
 static_assert(std::is_same_v<decltype(&setCalibration_ZUNVarno), SetCalibrationEntry>);
 static_assert(std::is_same_v<decltype(&getStatus_ZUNVarno), GetStatusEntry>);
 static_assert(std::is_same_v<decltype(&MP_getParameter), GetParameterEntry>);
-static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters),
-                             UpdateDynamicParametersEntry>);
+static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters), UpdateDynamicParametersEntry>);
 static_assert(std::is_same_v<decltype(&MP_sendCommand), SendCommandEntry>);

@@ -1,6 +1,8 @@
 #include "motion_system.h"
 
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 #include "driver/driver_api.h"
 #include "status_bits.h"
@@ -28,18 +30,22 @@ constexpr Command kCommands[] = {
     {7, "RESET", 0, 0, 0, kMotionEmergencyStop | kMotionFault},
 };
 
-const std::map<std::int32_t, double> kDefaultParameters = {
-    {10, 0.5},    // MAX_SPEED, m/s
-    {11, 2.0},    // MAX_ACCELERATION, m/s^2
-    {12, 150.0},  // MAX_PAYLOAD, kg
+constexpr std::pair<std::int32_t, double> kDefaultParameters[] = {
+    {10, 0.5},                     // MAX_SPEED, m/s
+    {11, 2.0},                     // MAX_ACCELERATION, m/s^2
+    {12, 150.0},                   // MAX_PAYLOAD, kg
     {kUserWeightParameter, 75.0},  // USER_WEIGHT, kg
-    {20, 0.0}, {21, 0.0}, {22, 0.0}, {23, 0.0}, {24, 0.0},  // DYNAMIC_1..5
+    {20, 0.0},
+    {21, 0.0},
+    {22, 0.0},
+    {23, 0.0},
+    {24, 0.0},  // DYNAMIC_1..5
 };
 
 }  // namespace
 
 MotionSystem::MotionSystem(const std::map<std::int32_t, double>& overrides)
-    : parameters_(kDefaultParameters) {
+    : parameters_(std::begin(kDefaultParameters), std::end(kDefaultParameters)) {
   for (const auto& [number, value] : overrides) parameters_[number] = value;
 }
 

@@ -24,7 +24,7 @@ class MotionSystem {
 
   // Runs a command from the table; an unknown command or one the state does
   // not allow raises the fault bit. Returns the reason, empty if done.
-  std::string Send(std::int32_t command);
+  std::string Send(std::int32_t number);
 
   // The motion bits of the status word.
   std::uint32_t Bits() const { return bits_; }

@@ -36,9 +36,8 @@ StartResult Platform::Start(const PlatformConfig& config, const Scenario& scenar
   }
   StartResult code = StartCode(scenario);
   if (code != kStartOk) {
-    log_.Write(LogLevel::kStartFailure, config.source + ": scenario " +
-                                            scenario.name + ": " +
-                                            StartFailureReason(code));
+    log_.Write(LogLevel::kStartFailure,
+               config.source + ": scenario " + scenario.name + ": " + StartFailureReason(code));
     return code;
   }
   config_ = config;
@@ -152,8 +151,8 @@ bool Platform::SetValue(std::string_view name, float value) {
     Refuse(kEntry, Quoted(name) + " is an input");
     return false;
   }
-  bool in_range = IsDigital(s.kind) ? (value == 0.0f || value == 1.0f)
-                                    : (value >= s.low && value <= s.high);
+  bool in_range =
+      IsDigital(s.kind) ? (value == 0.0f || value == 1.0f) : (value >= s.low && value <= s.high);
   if (!in_range) {  // NaN fails both tests too
     Refuse(kEntry, FloatText(value) + " is outside the range of " + Quoted(name));
     return false;

@@ -30,8 +30,7 @@ class Platform {
 
   // Starts `config` under `scenario` (a running platform is closed first).
   // Any result but kStartOk leaves the platform stopped.
-  StartResult Start(const PlatformConfig& config, const Scenario& scenario,
-                    std::uint64_t seed);
+  StartResult Start(const PlatformConfig& config, const Scenario& scenario, std::uint64_t seed);
   void Close();
 
   // Inputs: the (calibrated) reading; outputs: the value last set. While the

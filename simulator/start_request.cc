@@ -21,8 +21,8 @@ StartResult Refuse(Log& log, const std::string& reason) {
 
 }  // namespace
 
-StartRequest RequestFromArguments(const char* config, const char* scenario,
-                                  const char* seed, const std::string& env_config) {
+StartRequest RequestFromArguments(const char* config, const char* scenario, const char* seed,
+                                  const std::string& env_config) {
   StartRequest request{Argument(config), Argument(scenario), Argument(seed)};
   if (request.config_path.empty()) request.config_path = env_config;
   return request;
@@ -41,7 +41,8 @@ StartResult StartPlatform(Platform& platform, Log& log, const StartRequest& requ
   if (!text.empty()) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seed);
     if (ec != std::errc() || end != text.data() + text.size())
-      return Refuse(log, "seed '" + text + "' is not a whole number from 0 to 18446744073709551615");
+      return Refuse(log,
+                    "seed '" + text + "' is not a whole number from 0 to 18446744073709551615");
   }
   return platform.Start(config, *scenario, seed);
 }

@@ -18,8 +18,8 @@ struct StartRequest {
 
 // start_ZUNVarno2's three arguments; null, "" and "-" each mean the default,
 // and the default configuration is `env_config` (may be empty).
-StartRequest RequestFromArguments(const char* config, const char* scenario,
-                                  const char* seed, const std::string& env_config);
+StartRequest RequestFromArguments(const char* config, const char* scenario, const char* seed,
+                                  const std::string& env_config);
 
 // Loads the configuration and starts `platform`; a configuration that cannot
 // be read, an unknown scenario or a bad seed returns kStartConfigurationError

@@ -19,9 +19,13 @@ double WaveformValue(const Waveform& wave, double seconds) {
 }
 
 std::optional<Shape> ShapeNamed(std::string_view name) {
-  static constexpr struct { std::string_view name; Shape shape; } kShapes[] = {
-      {"constant", Shape::kConstant}, {"sine", Shape::kSine},
-      {"ramp", Shape::kRamp},         {"square", Shape::kSquare}};
+  static constexpr struct {
+    std::string_view name;
+    Shape shape;
+  } kShapes[] = {{"constant", Shape::kConstant},
+                 {"sine", Shape::kSine},
+                 {"ramp", Shape::kRamp},
+                 {"square", Shape::kSquare}};
   for (const auto& s : kShapes)
     if (s.name == name) return s.shape;
   return std::nullopt;

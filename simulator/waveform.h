@@ -14,9 +14,9 @@ struct Waveform {
   Shape shape = Shape::kConstant;
   double amplitude = 0.0;
   double offset = 0.0;
-  double period = 1.0;   // seconds, > 0
-  double phase = 0.0;    // fraction of a period added to the time
-  double noise = 0.0;    // largest deviation added by the seeded noise
+  double period = 1.0;  // seconds, > 0
+  double phase = 0.0;   // fraction of a period added to the time
+  double noise = 0.0;   // largest deviation added by the seeded noise
 };
 
 // The noiseless value at `seconds`.

@@ -14,17 +14,15 @@
 
 namespace varno::e2e {
 
-inline const std::string kStarted =
-    "\nPlataforma VARNO correctamente arrancada y detectada...";
+inline const std::string kStarted = "\nPlataforma VARNO correctamente arrancada y detectada...";
 // The "ó" as a terminal shows it.
 inline const std::string kBadArguments =
     "\nError al lanzar la aplicaci\xc3\xb3n. Revise los argumentos de entrada";
 // The same message written to a pipe: UTF-8 on Linux; on Windows the single
 // Windows-1252 byte.
 inline const std::string kBadArgumentsOnAPipe =
-    UnderWine()
-        ? "\nError al lanzar la aplicaci\xf3n. Revise los argumentos de entrada"
-        : kBadArguments;
+    UnderWine() ? "\nError al lanzar la aplicaci\xf3n. Revise los argumentos de entrada"
+                : kBadArguments;
 inline const std::string kLoadError =
     std::string("\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.") +
     (UnderWine() ? "dll" : "so") + ": ";
@@ -45,8 +43,7 @@ inline const std::string kMenuTitle = "VARNO DIAGNOSTIC TOOL";
 // Home, erase the screen, erase the scrollback.
 inline const std::string kClear = "\x1b[H\x1b[2J\x1b[3J";
 inline const std::string kSignalNamePrompt = "\n\nSIGNAL NAME? ";
-inline const std::string kNameTooLong =
-    "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)";
+inline const std::string kNameTooLong = "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)";
 inline const std::string kInvalidNumber = "\nINVALID NUMBER";
 
 inline const std::string kStartCall = "start_ZUNVarno() -> 1";
@@ -77,8 +74,7 @@ inline size_t Count(std::string_view text, std::string_view part) {
   return count;
 }
 
-inline size_t CountPrefix(const std::vector<std::string>& lines,
-                          std::string_view prefix) {
+inline size_t CountPrefix(const std::vector<std::string>& lines, std::string_view prefix) {
   return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
     return l.compare(0, prefix.size(), prefix) == 0;
   });
@@ -89,15 +85,10 @@ inline size_t CountPrefix(const std::vector<std::string>& lines,
 // disabled). Everywhere else Ctrl-C interrupts. A test that sends Ctrl-C
 // waits for the matching state first.
 inline bool CtrlCInterrupts(const termios& settings) {
-  return (settings.c_lflag & ISIG) != 0 &&
-         settings.c_cc[VINTR] != _POSIX_VDISABLE;
+  return (settings.c_lflag & ISIG) != 0 && settings.c_cc[VINTR] != _POSIX_VDISABLE;
 }
-inline bool InKeyRead(const termios& settings) {
-  return !CtrlCInterrupts(settings);
-}
-inline bool SignalsOn(const termios& settings) {
-  return CtrlCInterrupts(settings);
-}
+inline bool InKeyRead(const termios& settings) { return !CtrlCInterrupts(settings); }
+inline bool SignalsOn(const termios& settings) { return CtrlCInterrupts(settings); }
 
 // Waits for the start message and the key wait after it.
 inline void ReachStartKeyWait(PtySession& session) {

@@ -21,9 +21,8 @@ TEST(Launch, WrongArgumentCountIsRefusedAtOnce) {
     // No key is sent: the tool must leave on its own.
     EXPECT_EQ(session.WaitForExit(), 1);
     EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(kBadArguments)));
-    EXPECT_EQ(
-        session.ScreenRow(1),
-        "Error al lanzar la aplicación. Revise los argumentos de entrada");
+    EXPECT_EQ(session.ScreenRow(1),
+              "Error al lanzar la aplicación. Revise los argumentos de entrada");
     EXPECT_EQ(session.JournalLines(), Journal{});
     EXPECT_TRUE(session.SettingsRestored());
   }
@@ -38,11 +37,10 @@ TEST(Launch, ArgumentMessageOnAPipe) {
 }
 
 TEST(Launch, LibraryIsBoundBeforeTheCommandLineIsLookedAt) {
-  const std::string missing = kLoadError +
-                              "falta la funcion getStatus_ZUNVarno" +
-                              kLoadError + "falta la funcion MP_sendCommand";
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"a"}, {"a", "b"}, {"a", "b", "c"}}) {
+  const std::string missing = kLoadError + "falta la funcion getStatus_ZUNVarno" + kLoadError +
+                              "falta la funcion MP_sendCommand";
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b"}, {"a", "b", "c"}}) {
     SCOPED_TRACE(testing::Message() << args.size() << " arguments");
     PtySession session(Launch().Driver(PartialDriverPath()).Args(args));
     ASSERT_TRUE(session.started()) << session.error();
@@ -59,10 +57,10 @@ TEST(Launch, LibraryIsBoundBeforeTheCommandLineIsLookedAt) {
 
 TEST(Launch, MissingLibraryIsReportedWithTheSystemReason) {
   // dlerror's words, or FormatMessage's for ERROR_MOD_NOT_FOUND (Wine's).
-  const std::string reason =
-      UnderWine() ? "Module not found."
-                  : "ZUNVARNO_HOSTDRIVER.so: cannot open shared object file: "
-                    "No such file or directory";
+  const std::string reason = UnderWine()
+                                 ? "Module not found."
+                                 : "ZUNVARNO_HOSTDRIVER.so: cannot open shared object file: "
+                                   "No such file or directory";
   PipeRun run = RunWithPipes(Launch().Driver(""), "k");
   ASSERT_EQ(run.error, "");
   EXPECT_EQ(run.exit, 1);
@@ -87,57 +85,45 @@ TEST(Launch, FileThatIsNoLibraryIsReportedWithTheSystemReason) {
   EXPECT_EQ(run.exit, 1);
   // Windows' message names the file as an insert, which must be filled in.
   if (UnderWine()) {
-    EXPECT_EQ(run.out,
-              kLoadError + "Bad EXE format for ZUNVARNO_HOSTDRIVER.dll.");
+    EXPECT_EQ(run.out, kLoadError + "Bad EXE format for ZUNVARNO_HOSTDRIVER.dll.");
   } else {
     EXPECT_EQ(run.out.rfind(kLoadError + "/", 0), 0u) << run.out;
-    EXPECT_TRUE(run.out.ends_with("/ZUNVARNO_HOSTDRIVER.so: file too short"))
-        << run.out;
+    EXPECT_TRUE(run.out.ends_with("/ZUNVARNO_HOSTDRIVER.so: file too short")) << run.out;
   }
 }
 
 TEST(Launch, LibraryIsFoundInTheSystemsSearchOrder) {
-  std::string full_driver_folder =
-      std::filesystem::path(RecordingDriverPath()).parent_path();
+  std::string full_driver_folder = std::filesystem::path(RecordingDriverPath()).parent_path();
   if (UnderWine()) {
     // Windows looks in the application's folder before PATH (which Wine
     // extends by WINEPATH); a library on PATH alone is found too.
-    PipeRun beside = RunWithPipes(Launch()
-                                      .Driver(PartialDriverPath())
-                                      .Env("WINEPATH", full_driver_folder),
-                                  "k");
+    PipeRun beside =
+        RunWithPipes(Launch().Driver(PartialDriverPath()).Env("WINEPATH", full_driver_folder), "k");
     ASSERT_EQ(beside.error, "");
-    EXPECT_EQ(beside.out.rfind(kLoadError + "falta la funcion", 0), 0u)
-        << beside.out;
-    PipeRun on_path = RunWithPipes(
-        Launch().Driver("").Env("WINEPATH", full_driver_folder), "k\x1b");
+    EXPECT_EQ(beside.out.rfind(kLoadError + "falta la funcion", 0), 0u) << beside.out;
+    PipeRun on_path =
+        RunWithPipes(Launch().Driver("").Env("WINEPATH", full_driver_folder), "k\x1b");
     ASSERT_EQ(on_path.error, "");
     EXPECT_EQ(on_path.out.rfind(kStarted, 0), 0u) << on_path.out;
     return;
   }
   // LD_LIBRARY_PATH comes first: a run path set as RPATH rather than
   // RUNPATH would win over the variable.
-  PipeRun run = RunWithPipes(Launch()
-                                 .Driver(PartialDriverPath())
-                                 .Env("LD_LIBRARY_PATH", full_driver_folder),
-                             "k\x1b");
+  PipeRun run = RunWithPipes(
+      Launch().Driver(PartialDriverPath()).Env("LD_LIBRARY_PATH", full_driver_folder), "k\x1b");
   ASSERT_EQ(run.error, "");
   EXPECT_EQ(run.exit, 1);
   EXPECT_EQ(run.out.rfind(kStarted, 0), 0u) << run.out;
 }
 
 TEST(Launch, ThreeArgumentsGoUnchangedToTheSecondStart) {
-  PipeRun run = RunWithPipes(
-      Launch().Args({"", "platform 2.cfg", "\xc3\xb1-\"q\""}), "k\x1b");
+  PipeRun run = RunWithPipes(Launch().Args({"", "platform 2.cfg", "\xc3\xb1-\"q\""}), "k\x1b");
   ASSERT_EQ(run.error, "");
   EXPECT_EQ(run.exit, 1);
   // Windows hands the arguments over in its ANSI code page (Windows-1252).
-  const std::string third =
-      UnderWine() ? R"(\xf1-\"q\")" : R"(\xc3\xb1-\"q\")";
-  EXPECT_EQ(run.journal,
-            (Journal{R"(start_ZUNVarno2("","platform 2.cfg",")" + third +
-                         R"(") -> 1)",
-                     kCloseCall}));
+  const std::string third = UnderWine() ? R"(\xf1-\"q\")" : R"(\xc3\xb1-\"q\")";
+  EXPECT_EQ(run.journal, (Journal{R"(start_ZUNVarno2("","platform 2.cfg",")" + third + R"(") -> 1)",
+                                  kCloseCall}));
 }
 
 TEST(Launch, FailedStartIsReportedThenWaitsForAKey) {
@@ -172,23 +158,20 @@ TEST(Launch, FailedStartIsReportedThenWaitsForAKey) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "StartResult " << c.code);
-    const std::string entry =
-        c.second_start ? "start_ZUNVarno2" : "start_ZUNVarno";
+    const std::string entry = c.second_start ? "start_ZUNVarno2" : "start_ZUNVarno";
     Launch launch = Launch().Script(entry + " = " + std::to_string(c.code));
     if (c.second_start) launch.Args({"a", "b", "c"});
     PtySession session(launch);
     ASSERT_TRUE(session.started()) << session.error();
     ASSERT_TRUE(session.WaitForSettings(InKeyRead));
     // The message as a row shows it, without its leading line break.
-    ASSERT_TRUE(
-        session.WaitForScreen(c.message.empty() ? "" : c.message.substr(1)));
+    ASSERT_TRUE(session.WaitForScreen(c.message.empty() ? "" : c.message.substr(1)));
     EXPECT_TRUE(session.Running()) << "must wait for a key";
     ASSERT_TRUE(session.Type("k"));
     EXPECT_EQ(session.WaitForExit(), 1);
     EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(c.message)));
-    const std::string call = c.second_start
-                                 ? R"(start_ZUNVarno2("a","b","c") -> )"
-                                 : "start_ZUNVarno() -> ";
+    const std::string call =
+        c.second_start ? R"(start_ZUNVarno2("a","b","c") -> )" : "start_ZUNVarno() -> ";
     // A platform that did not start is not closed.
     EXPECT_EQ(session.JournalLines(), Journal{call + std::to_string(c.code)});
     EXPECT_TRUE(session.SettingsRestored());
@@ -219,14 +202,12 @@ TEST(Launch, KeysTypedAheadOfTheStartKeyAreKept) {
 }
 
 TEST(Launch, ScriptedRunOnAPipeGivesExactBytes) {
-  PipeRun run =
-      RunWithPipes(Launch().Script("getStatus_ZUNVarno = 31"), "k5k\x1b");
+  PipeRun run = RunWithPipes(Launch().Script("getStatus_ZUNVarno = 31"), "k5k\x1b");
   ASSERT_EQ(run.error, "");
   EXPECT_EQ(run.exit, 1);
   // No clears on a pipe; the option key is echoed.
   EXPECT_EQ(run.out, kStarted + kMenu + "5" + "STATUS OF VARNO: 1f" + kMenu);
-  EXPECT_EQ(run.journal,
-            (Journal{kStartCall, "getStatus_ZUNVarno() -> 31", kCloseCall}));
+  EXPECT_EQ(run.journal, (Journal{kStartCall, "getStatus_ZUNVarno() -> 31", kCloseCall}));
 }
 
 }  // namespace

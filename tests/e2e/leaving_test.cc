@@ -1,9 +1,8 @@
 // Every way out other than Escape: end of input, a hung-up terminal, Ctrl-C,
 // terminate and hang-up signals. Each must close a started platform once,
 // restore the terminal and exit with status 1.
-#include <signal.h>
-
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -30,14 +29,8 @@ TEST(Leaving, EndOfInputOnAPipeClosesThePlatform) {
       {"number", "k2DO_1\n", "", {kStartCall, kCloseCall}},
       {"second number", "k4AI_1\n1\n", "", {kStartCall, kCloseCall}},
       {"command number", "k8", "", {kStartCall, kCloseCall}},
-      {"key wait after a result",
-       "k5",
-       "",
-       {kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}},
-      {"key wait after a failed start",
-       "",
-       "start_ZUNVarno = -1",
-       {"start_ZUNVarno() -> -1"}},
+      {"key wait after a result", "k5", "", {kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}},
+      {"key wait after a failed start", "", "start_ZUNVarno = -1", {"start_ZUNVarno() -> -1"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.where);
@@ -58,11 +51,9 @@ struct Place {
 
 const std::vector<Place>& Places() {
   static const std::vector<Place> places = {
-      {"start key wait",
-       [](PtySession& s) { ASSERT_NO_FATAL_FAILURE(ReachStartKeyWait(s)); },
+      {"start key wait", [](PtySession& s) { ASSERT_NO_FATAL_FAILURE(ReachStartKeyWait(s)); },
        false},
-      {"menu", [](PtySession& s) { ASSERT_NO_FATAL_FAILURE(ReachMenu(s)); },
-       false},
+      {"menu", [](PtySession& s) { ASSERT_NO_FATAL_FAILURE(ReachMenu(s)); }, false},
       {"live reading",
        [](PtySession& s) {
          ASSERT_NO_FATAL_FAILURE(ReachMenu(s));
@@ -125,12 +116,10 @@ constexpr char kNoSuchSignalsOnWindows[] =
 // Sends `signal_number` with the session at `place`; the tool must leave as
 // Escape does.
 void ExpectSignalCloses(const Place& place, int signal_number) {
-  SCOPED_TRACE(testing::Message()
-               << place.name << ", " << strsignal(signal_number));
+  SCOPED_TRACE(testing::Message() << place.name << ", " << strsignal(signal_number));
   PtySession session(Launch().Script(kSlowSamples));
   ASSERT_NO_FATAL_FAILURE(place.reach(session));
-  ASSERT_TRUE(
-      session.WaitForSettings(place.signals_on ? SignalsOn : InKeyRead));
+  ASSERT_TRUE(session.WaitForSettings(place.signals_on ? SignalsOn : InKeyRead));
   ASSERT_TRUE(session.Signal(signal_number));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
   ExpectNothingAfterClose(session.JournalLines());
@@ -139,8 +128,7 @@ void ExpectSignalCloses(const Place& place, int signal_number) {
 TEST(Leaving, TerminateAndHangUpSignalsClose) {
   if (UnderWine()) GTEST_SKIP() << kNoSuchSignalsOnWindows;
   for (const Place& place : Places()) {
-    for (int signal_number : {SIGTERM, SIGHUP})
-      ExpectSignalCloses(place, signal_number);
+    for (int signal_number : {SIGTERM, SIGHUP}) ExpectSignalCloses(place, signal_number);
   }
 }
 
@@ -175,22 +163,19 @@ TEST(Leaving, CtrlCIsAKeyWhereAKeyIsAwaited) {
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
   const size_t before = session.Output().size();
   ASSERT_TRUE(session.Press(Key::kCtrlC));
-  ASSERT_TRUE(session.WaitFor(
-      [&] { return Count(session.Output(), kMenuTitle) == 2; }));
+  ASSERT_TRUE(session.WaitFor([&] { return Count(session.Output(), kMenuTitle) == 2; }));
   EXPECT_EQ(session.Output().find(kClear, before), before);
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   ASSERT_TRUE(session.Type("5"));
   ASSERT_TRUE(session.WaitForScreen("STATUS OF VARNO: 0"));
   ASSERT_TRUE(session.WaitForSettings(InKeyRead));
   ASSERT_TRUE(session.Press(Key::kCtrlC));
-  ASSERT_TRUE(session.WaitFor(
-      [&] { return Count(session.Output(), kMenuTitle) == 3; }));
+  ASSERT_TRUE(session.WaitFor([&] { return Count(session.Output(), kMenuTitle) == 3; }));
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   EXPECT_TRUE(session.Running());
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
-  EXPECT_EQ(session.JournalLines(),
-            (Journal{kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}));
+  EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}));
 }
 
 TEST(Leaving, HangUpCloses) {
@@ -199,8 +184,7 @@ TEST(Leaving, HangUpCloses) {
     SCOPED_TRACE(place.name);
     PtySession session(Launch().Script(kSlowSamples));
     ASSERT_NO_FATAL_FAILURE(place.reach(session));
-    ASSERT_TRUE(
-        session.WaitForSettings(place.signals_on ? SignalsOn : InKeyRead));
+    ASSERT_TRUE(session.WaitForSettings(place.signals_on ? SignalsOn : InKeyRead));
     session.HangUp();
     EXPECT_EQ(session.WaitForExit(), 1);
     Journal journal = session.JournalLines();
@@ -211,8 +195,7 @@ TEST(Leaving, HangUpCloses) {
 
 // Interrupts the tool while a driver call is in progress; it must close the
 // platform once the call has returned.
-void ExpectClosedAfterTheCall(
-    const char* what, const std::function<bool(PtySession&)>& interrupt) {
+void ExpectClosedAfterTheCall(const char* what, const std::function<bool(PtySession&)>& interrupt) {
   SCOPED_TRACE(what);
   PtySession session(Launch().Script("getStatus_ZUNVarno.delay_ms = 700"));
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
@@ -222,21 +205,17 @@ void ExpectClosedAfterTheCall(
   ASSERT_TRUE(session.WaitForSettings(SignalsOn));
   ASSERT_TRUE(interrupt(session));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
-  EXPECT_EQ(session.JournalLines(),
-            (Journal{kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}));
+  EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}));
 }
 
 TEST(Leaving, CtrlCDuringADriverCallClosesAfterIt) {
-  ExpectClosedAfterTheCall(
-      "Ctrl-C", [](PtySession& s) { return s.Press(Key::kCtrlC); });
+  ExpectClosedAfterTheCall("Ctrl-C", [](PtySession& s) { return s.Press(Key::kCtrlC); });
 }
 
 TEST(Leaving, TerminateOrHangUpDuringADriverCallClosesAfterIt) {
   if (UnderWine()) GTEST_SKIP() << kNoSuchSignalsOnWindows;
-  ExpectClosedAfterTheCall(
-      "SIGTERM", [](PtySession& s) { return s.Signal(SIGTERM); });
-  ExpectClosedAfterTheCall(
-      "SIGHUP", [](PtySession& s) { return s.Signal(SIGHUP); });
+  ExpectClosedAfterTheCall("SIGTERM", [](PtySession& s) { return s.Signal(SIGTERM); });
+  ExpectClosedAfterTheCall("SIGHUP", [](PtySession& s) { return s.Signal(SIGHUP); });
 }
 
 TEST(Leaving, SecondInterruptLeavesAtOnce) {
@@ -250,8 +229,7 @@ TEST(Leaving, SecondInterruptLeavesAtOnce) {
   if (UnderWine()) {
     // Only Ctrl-C reaches a Windows program, and two quick ones may merge
     // into one: press it until the tool has gone.
-    ASSERT_TRUE(session.WaitFor(
-        [&] { return !session.Running() || !session.Press(Key::kCtrlC); }));
+    ASSERT_TRUE(session.WaitFor([&] { return !session.Running() || !session.Press(Key::kCtrlC); }));
   } else {
     // Two different signals, so that neither can merge into the other.
     ASSERT_TRUE(session.Signal(SIGTERM));
@@ -259,8 +237,7 @@ TEST(Leaving, SecondInterruptLeavesAtOnce) {
   }
   EXPECT_EQ(session.WaitForExit(), 1);
   EXPECT_TRUE(session.SettingsRestored());
-  EXPECT_EQ(session.JournalLines(),
-            (Journal{kStartCall, "getStatus_ZUNVarno() -> 0"}));
+  EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, "getStatus_ZUNVarno() -> 0"}));
 }
 
 }  // namespace

@@ -16,8 +16,7 @@ TEST(Menu, IsDrawnOnAClearedScreen) {
   const std::pair<int, int> after_prompt(14, 10);
   ASSERT_TRUE(session.WaitFor([&] { return session.Cursor() == after_prompt; }))
       << session.ScreenText();
-  EXPECT_EQ(session.Shown(),
-            ShownBy(OnTerminal(kStarted) + kClear + OnTerminal(kMenu)));
+  EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(kStarted) + kClear + OnTerminal(kMenu)));
   EXPECT_EQ(session.ScreenText(),
             "\n"
             "\n"
@@ -108,8 +107,7 @@ TEST(Menu, OptionKeyIsEchoedAfterThePrompt) {
   PtySession session{Launch()};
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
   ASSERT_TRUE(session.Type("5"));
-  ASSERT_TRUE(session.WaitForOutput(OnTerminal("\n\nOption>>> 5") + kClear +
-                                    "STATUS OF VARNO: 0"));
+  ASSERT_TRUE(session.WaitForOutput(OnTerminal("\n\nOption>>> 5") + kClear + "STATUS OF VARNO: 0"));
 }
 
 }  // namespace

@@ -13,8 +13,7 @@ namespace {
 using Journal = std::vector<std::string>;
 
 // "%f" of FLT_MAX.
-const std::string kLargestFloat =
-    "340282346638528859811704183484516925440.000000";
+const std::string kLargestFloat = "340282346638528859811704183484516925440.000000";
 
 TEST(MisbehavingDriver, ReadingsAreShownAsReceived) {
   struct Case {
@@ -30,10 +29,8 @@ TEST(MisbehavingDriver, ReadingsAreShownAsReceived) {
       {"getValue_ZUNVarno = -nan", "1DI_1\n\x1b", live + negative_nan},
       {"getValue_ZUNVarno = inf", "1DI_1\n\x1b", live + "inf"},
       {"getValue_ZUNVarno = -inf", "1DI_1\n\x1b", live + "-inf"},
-      {"getValue_ZUNVarno = 3.4028234663852886e38", "1DI_1\n\x1b",
-       live + kLargestFloat},
-      {"getAIValueForCalibration_ZUNVarno = -nan", "3DI_1\n\x1b",
-       live + negative_nan},
+      {"getValue_ZUNVarno = 3.4028234663852886e38", "1DI_1\n\x1b", live + kLargestFloat},
+      {"getAIValueForCalibration_ZUNVarno = -nan", "3DI_1\n\x1b", live + negative_nan},
       {"MP_getParameter = nan", "6k", "PARAMETER USER_WEIGHT: nan"},
       {"MP_getParameter = -inf", "6k", "PARAMETER USER_WEIGHT: -inf"},
       {"getStatus_ZUNVarno = -1", "5k", "STATUS OF VARNO: ffffffff"},
@@ -43,8 +40,7 @@ TEST(MisbehavingDriver, ReadingsAreShownAsReceived) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
-    PipeRun run =
-        RunWithPipes(Launch().Script(c.script), "k" + c.input + "\x1b");
+    PipeRun run = RunWithPipes(Launch().Script(c.script), "k" + c.input + "\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
     EXPECT_EQ(run.out, kStarted + kMenu + c.input[0] + c.shown + kMenu);
@@ -64,8 +60,7 @@ TEST(MisbehavingDriver, ScreenStaysWholeAroundOddReadings) {
   ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
   ASSERT_TRUE(session.Type(name + "\r"));
   ASSERT_TRUE(session.WaitForScreen([&](const std::string& screen) {
-    return screen == "\n" + sample.substr(0, kScreenColumns) + "\n" +
-                         sample.substr(kScreenColumns);
+    return screen == "\n" + sample.substr(0, kScreenColumns) + "\n" + sample.substr(kScreenColumns);
   })) << session.ScreenText();
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
@@ -73,8 +68,7 @@ TEST(MisbehavingDriver, ScreenStaysWholeAroundOddReadings) {
   const Journal journal = session.JournalLines();
   ASSERT_GE(journal.size(), 3u);
   EXPECT_EQ(journal[1], "getValue_ZUNVarno(\"" + name + "\") -> nan");
-  EXPECT_EQ(journal[2],
-            "getValue_ZUNVarno(\"" + name + "\") -> 3.40282347e+38");
+  EXPECT_EQ(journal[2], "getValue_ZUNVarno(\"" + name + "\") -> 3.40282347e+38");
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
 }
@@ -83,8 +77,7 @@ TEST(MisbehavingDriver, ScreenStaysWholeAroundOddReadings) {
 const std::string kSlow = ".delay_ms = 1500\n";
 
 TEST(MisbehavingDriver, EscapeDuringASlowReadingEndsItAfterThatCall) {
-  PtySession session(
-      Launch().Script("getValue_ZUNVarno = inf\ngetValue_ZUNVarno" + kSlow));
+  PtySession session(Launch().Script("getValue_ZUNVarno = inf\ngetValue_ZUNVarno" + kSlow));
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
   ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
   ASSERT_TRUE(session.Type("DI_1\r"));
@@ -94,13 +87,11 @@ TEST(MisbehavingDriver, EscapeDuringASlowReadingEndsItAfterThatCall) {
   // The sample is shown, then the menu, with no second call.
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   if (BytesVisible()) {
-    EXPECT_NE(
-        session.Output().find(OnTerminal("\n DI_1 -> inf") + kClear + kClear),
-        std::string::npos);
+    EXPECT_NE(session.Output().find(OnTerminal("\n DI_1 -> inf") + kClear + kClear),
+              std::string::npos);
   }
   EXPECT_EQ(session.ScreenText(), kMenu.substr(0, kMenu.size() - 1));
-  EXPECT_EQ(session.JournalLines(),
-            (Journal{kStartCall, "getValue_ZUNVarno(\"DI_1\") -> inf"}));
+  EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, "getValue_ZUNVarno(\"DI_1\") -> inf"}));
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
 }
@@ -113,8 +104,7 @@ TEST(MisbehavingDriver, CtrlCDuringASlowCallLeavesOnceItReturns) {
   };
   const Case cases[] = {
       {"getValue_ZUNVarno", "1DI_1\r", "getValue_ZUNVarno(\"DI_1\") -> 0"},
-      {"setValue_ZUNVarno", "2DO_1\r0.5\r",
-       "setValue_ZUNVarno(\"DO_1\",0.5) -> 1"},
+      {"setValue_ZUNVarno", "2DO_1\r0.5\r", "setValue_ZUNVarno(\"DO_1\",0.5) -> 1"},
       {"MP_sendCommand", "8-7\r", "MP_sendCommand(-7)"},
   };
   for (const Case& c : cases) {
@@ -126,8 +116,7 @@ TEST(MisbehavingDriver, CtrlCDuringASlowCallLeavesOnceItReturns) {
     ASSERT_TRUE(session.WaitForSettings(SignalsOn));
     ASSERT_TRUE(session.Press(Key::kCtrlC));
     ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
-    EXPECT_EQ(session.JournalLines(),
-              (Journal{kStartCall, c.call, kCloseCall}));
+    EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, c.call, kCloseCall}));
   }
 }
 

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,12 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace varno::e2e {
 namespace {
@@ -43,8 +41,7 @@ constexpr bool kSanitized = false;
 constexpr std::chrono::milliseconds kPollSlice{5};
 
 std::chrono::milliseconds Remaining(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - Clock::now());
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return std::max(left, std::chrono::milliseconds(0));
 }
 
@@ -55,6 +52,7 @@ ExitStatus FromWaitStatus(int status) {
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
   for (std::string& s : strings) pointers.push_back(s.data());
   pointers.push_back(nullptr);
   return pointers;
@@ -71,8 +69,7 @@ void IgnoreBrokenPipes() {
 
 // In a freshly forked child: the signal state a shell would give a command.
 void ResetSignals() {
-  for (int signal_number :
-       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE}) {
     signal(signal_number, SIG_DFL);
   }
   sigset_t none;
@@ -132,8 +129,7 @@ const std::string& WineCommand() {
 }
 
 // Waits for `pid` for at most `timeout`; kills and reaps it after that.
-std::optional<ExitStatus> WaitForChild(pid_t pid,
-                                       std::chrono::milliseconds timeout) {
+std::optional<ExitStatus> WaitForChild(pid_t pid, std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
   int status = 0;
   while (true) {
@@ -150,8 +146,7 @@ std::optional<ExitStatus> WaitForChild(pid_t pid,
 
 // Runs `args` with standard input and output on /dev/null; its exit status,
 // or nullopt when it does not end within `timeout` (it is then killed).
-std::optional<ExitStatus> RunQuietly(std::vector<std::string> args,
-                                     std::vector<std::string> env,
+std::optional<ExitStatus> RunQuietly(std::vector<std::string> args, std::vector<std::string> env,
                                      std::chrono::milliseconds timeout) {
   std::vector<char*> argv = Pointers(args);
   std::vector<char*> envp = Pointers(env);
@@ -180,18 +175,15 @@ std::string PrepareWine(const std::vector<std::string>& environment) {
     const std::string folder = fs::path(WineCommand()).parent_path();
     const std::chrono::minutes patience(3);
     if (!fs::exists(WinePrefix() + "/system.reg")) {
-      if (RunQuietly({WineCommand(), "wineboot", "--init"}, environment,
-                     patience) != 0) {
+      if (RunQuietly({WineCommand(), "wineboot", "--init"}, environment, patience) != 0) {
         return "wineboot --init failed in " + WinePrefix();
       }
       // Until the server that made the prefix has gone, no other starts.
       RunQuietly({folder + "/wineserver", "--wait"}, environment, patience);
     }
     // Fails harmlessly when a server is running already.
-    RunQuietly({folder + "/wineserver", "--persistent=15"}, environment,
-               patience);
-    if (RunQuietly({WineCommand(), "cmd", "/c", "exit"}, environment,
-                   patience) != 0) {
+    RunQuietly({folder + "/wineserver", "--persistent=15"}, environment, patience);
+    if (RunQuietly({WineCommand(), "cmd", "/c", "exit"}, environment, patience) != 0) {
       return "wine cannot run a program in " + WinePrefix();
     }
     return "";
@@ -258,56 +250,40 @@ const std::string& ToolPath() {
 
 const std::string& RecordingDriverPath() {
   static const std::string path =
-      UnderWine()
-          ? WindowsBuild() + "/tests/recording_driver/ZUNVARNO_HOSTDRIVER.dll"
-          : VARNO_RECORDING_DRIVER_PATH;
+      UnderWine() ? WindowsBuild() + "/tests/recording_driver/ZUNVARNO_HOSTDRIVER.dll"
+                  : VARNO_RECORDING_DRIVER_PATH;
   return path;
 }
 
 const std::string& PartialDriverPath() {
   static const std::string path =
-      UnderWine()
-          ? WindowsBuild() + "/tests/partial_driver/ZUNVARNO_HOSTDRIVER.dll"
-          : VARNO_PARTIAL_DRIVER_PATH;
+      UnderWine() ? WindowsBuild() + "/tests/partial_driver/ZUNVARNO_HOSTDRIVER.dll"
+                  : VARNO_PARTIAL_DRIVER_PATH;
   return path;
 }
 
 std::string KeyBytes(Key key) {
   switch (key) {
-    case Key::kEscape:
-      return "\x1b";
-    case Key::kEnter:
-      return "\r";
-    case Key::kBackspace:
-      return "\x7f";
-    case Key::kCtrlC:
-      return "\x03";
-    case Key::kUp:
-      return "\x1b[A";
-    case Key::kDown:
-      return "\x1b[B";
-    case Key::kRight:
-      return "\x1b[C";
-    case Key::kLeft:
-      return "\x1b[D";
-    case Key::kHome:
-      return "\x1b[H";
-    case Key::kEnd:
-      return "\x1b[F";
-    case Key::kF1:
-      return "\x1bOP";
-    case Key::kF5:
-      return "\x1b[15~";
+    case Key::kEscape: return "\x1b";
+    case Key::kEnter: return "\r";
+    case Key::kBackspace: return "\x7f";
+    case Key::kCtrlC: return "\x03";
+    case Key::kUp: return "\x1b[A";
+    case Key::kDown: return "\x1b[B";
+    case Key::kRight: return "\x1b[C";
+    case Key::kLeft: return "\x1b[D";
+    case Key::kHome: return "\x1b[H";
+    case Key::kEnd: return "\x1b[F";
+    case Key::kF1: return "\x1bOP";
+    case Key::kF5: return "\x1b[15~";
   }
   return "";
 }
 
 bool SameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
-         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-         cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b);
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 // ---------------------------------------------------------------- RunFolder
@@ -315,8 +291,7 @@ bool SameSettings(const termios& a, const termios& b) {
 RunFolder::RunFolder(const Launch& launch) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-      "/varno-e2e-XXXXXX";
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varno-e2e-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     error_ = "mkdtemp: " + std::string(std::strerror(errno));
     return;
@@ -327,8 +302,7 @@ RunFolder::RunFolder(const Launch& launch) {
   fs::copy_file(launch.tool, tool_path(), failure);
   if (!failure && !launch.driver.empty()) {
     fs::copy_file(launch.driver,
-                  path_ + (UnderWine() ? "/ZUNVARNO_HOSTDRIVER.dll"
-                                       : "/ZUNVARNO_HOSTDRIVER.so"),
+                  path_ + (UnderWine() ? "/ZUNVARNO_HOSTDRIVER.dll" : "/ZUNVARNO_HOSTDRIVER.so"),
                   failure);
   }
   if (failure) {
@@ -336,22 +310,20 @@ RunFolder::RunFolder(const Launch& launch) {
     return;
   }
 
-  std::vector<std::pair<std::string, std::string>> settings = {
-      {"TERM", "xterm-256color"}};
+  std::vector<std::pair<std::string, std::string>> settings = {{"TERM", "xterm-256color"}};
   if (kSanitized) {
     // The sanitizer's dlopen interceptor becomes the caller, so the tool's
     // own RUNPATH is not searched: point the search at the folder instead.
     settings.emplace_back("LD_LIBRARY_PATH", path_);
   }
   if (UnderWine()) {
-    settings.insert(settings.end(),
-                    {{"WINEPREFIX", WinePrefix()},
-                     {"WINEDEBUG", "-all"},
-                     // No offers to install Mono or Gecko.
-                     {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                     // Wine's console then writes UTF-8 to the terminal, as
-                     // the screen model reads it.
-                     {"LC_ALL", "C.UTF-8"}});
+    settings.insert(settings.end(), {{"WINEPREFIX", WinePrefix()},
+                                     {"WINEDEBUG", "-all"},
+                                     // No offers to install Mono or Gecko.
+                                     {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+                                     // Wine's console then writes UTF-8 to the terminal, as
+                                     // the screen model reads it.
+                                     {"LC_ALL", "C.UTF-8"}});
   }
   if (launch.journal) {
     journal_path_ = path_ + "/journal.txt";
@@ -366,8 +338,7 @@ RunFolder::RunFolder(const Launch& launch) {
 
   auto overridden = [&](std::string_view entry) {
     std::string_view name = entry.substr(0, entry.find('='));
-    if (name == "LD_LIBRARY_PATH" || name == "VARNO_TEST_JOURNAL" ||
-        name == "VARNO_TEST_SCRIPT") {
+    if (name == "LD_LIBRARY_PATH" || name == "VARNO_TEST_JOURNAL" || name == "VARNO_TEST_SCRIPT") {
       return true;
     }
     return std::any_of(settings.begin(), settings.end(),
@@ -376,12 +347,11 @@ RunFolder::RunFolder(const Launch& launch) {
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (!overridden(*entry)) environment_.emplace_back(*entry);
   }
-  for (const auto& [name, value] : settings) {
+  for (const auto& setting : settings) {
     // A later setting of the same name wins.
-    std::erase_if(environment_, [&](const std::string& e) {
-      return e.compare(0, name.size() + 1, name + "=") == 0;
-    });
-    environment_.push_back(name + "=" + value);
+    std::string prefix = setting.first + "=";
+    std::erase_if(environment_, [&](const std::string& e) { return e.starts_with(prefix); });
+    environment_.push_back(prefix + setting.second);
   }
   if (UnderWine()) error_ = PrepareWine(environment_);
 }
@@ -390,8 +360,7 @@ std::string RunFolder::tool_path() const {
   return path_ + (UnderWine() ? "/varno-diag.exe" : "/varno-diag");
 }
 
-std::vector<std::string> RunFolder::CommandLine(
-    const std::vector<std::string>& args) const {
+std::vector<std::string> RunFolder::CommandLine(const std::vector<std::string>& args) const {
   std::vector<std::string> line;
   if (UnderWine()) line.push_back(WineCommand());
   line.push_back(tool_path());
@@ -412,8 +381,7 @@ std::vector<std::string> RunFolder::JournalLines() const {
   size_t start = 0;
   // A line still being written (no line end yet) is not taken. The driver
   // writes its journal as a text file, whose line ends are CR LF on Windows.
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos;
-       start = end + 1) {
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     lines.push_back(text.substr(start, end - start));
     if (UnderWine() && !lines.back().empty() && lines.back().back() == '\r')
       lines.back().pop_back();
@@ -421,9 +389,8 @@ std::vector<std::string> RunFolder::JournalLines() const {
   return lines;
 }
 
-bool RunFolder::WaitForJournal(
-    const std::function<bool(const std::vector<std::string>&)>& done,
-    std::chrono::milliseconds timeout) const {
+bool RunFolder::WaitForJournal(const std::function<bool(const std::vector<std::string>&)>& done,
+                               std::chrono::milliseconds timeout) const {
   auto deadline = Clock::now() + timeout;
   while (!done(JournalLines())) {
     if (Clock::now() >= deadline) return false;
@@ -432,8 +399,7 @@ bool RunFolder::WaitForJournal(
   return true;
 }
 
-bool RunFolder::WaitForJournalLine(std::string_view line,
-                                   std::chrono::milliseconds timeout) const {
+bool RunFolder::WaitForJournalLine(std::string_view line, std::chrono::milliseconds timeout) const {
   return WaitForJournal(
       [&](const std::vector<std::string>& lines) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -445,7 +411,7 @@ bool RunFolder::WaitForJournalLine(std::string_view line,
 
 struct PtySession::Screen : ScreenModel {};
 
-PtySession::PtySession(Launch launch)
+PtySession::PtySession(const Launch& launch)
     : folder_(launch), screen_(std::make_unique<Screen>()) {
   if (!folder_.error().empty()) {
     error_ = folder_.error();
@@ -508,9 +474,7 @@ bool PtySession::Type(std::string_view bytes) {
     ssize_t written = write(master_, bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<size_t>(written));
-    } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-      return false;
-    } else if (Clock::now() >= deadline) {
+    } else if ((written < 0 && errno != EAGAIN && errno != EINTR) || Clock::now() >= deadline) {
       return false;
     } else {
       // The terminal's input queue is full: let the tool read on.
@@ -558,8 +522,7 @@ std::string PtySession::TakeOutput() {
   return taken;
 }
 
-bool PtySession::WaitFor(const std::function<bool()>& done,
-                         std::chrono::milliseconds timeout) {
+bool PtySession::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
   while (true) {
     Pump(std::chrono::milliseconds(0));
@@ -569,8 +532,7 @@ bool PtySession::WaitFor(const std::function<bool()>& done,
   }
 }
 
-bool PtySession::WaitForScreen(std::string_view text,
-                               std::chrono::milliseconds timeout) {
+bool PtySession::WaitForScreen(std::string_view text, std::chrono::milliseconds timeout) {
   return WaitFor(
       [&] {
         std::string line;
@@ -585,25 +547,20 @@ bool PtySession::WaitForScreen(std::string_view text,
       timeout);
 }
 
-bool PtySession::WaitForScreen(
-    const std::function<bool(const std::string&)>& done,
-    std::chrono::milliseconds timeout) {
+bool PtySession::WaitForScreen(const std::function<bool(const std::string&)>& done,
+                               std::chrono::milliseconds timeout) {
   return WaitFor([&] { return done(ScreenText()); }, timeout);
 }
 
 bool PtySession::WaitForOutput(std::string_view bytes, std::size_t from,
                                std::chrono::milliseconds timeout) {
   return WaitFor(
-      [&] {
-        return output_.size() >= from &&
-               output_.find(bytes, from) != std::string::npos;
-      },
+      [&] { return output_.size() >= from && output_.find(bytes, from) != std::string::npos; },
       timeout);
 }
 
-bool PtySession::WaitForSettings(
-    const std::function<bool(const termios&)>& done,
-    std::chrono::milliseconds timeout) {
+bool PtySession::WaitForSettings(const std::function<bool(const termios&)>& done,
+                                 std::chrono::milliseconds timeout) {
   if (UnderWine()) {
     // Wine's console sets the terminal's modes once, when the tool first
     // reads the console; they say nothing more about the tool.
@@ -622,8 +579,7 @@ bool PtySession::WaitForSettings(
       timeout);
 }
 
-bool PtySession::WaitForJournalLine(std::string_view line,
-                                    std::chrono::milliseconds timeout) {
+bool PtySession::WaitForJournalLine(std::string_view line, std::chrono::milliseconds timeout) {
   return WaitFor(
       [&] {
         std::vector<std::string> lines = folder_.JournalLines();
@@ -632,15 +588,11 @@ bool PtySession::WaitForJournalLine(std::string_view line,
       timeout);
 }
 
-std::string PtySession::ScreenRow(int row) {
-  return RowText(screen_->screen, row);
-}
+std::string PtySession::ScreenRow(int row) { return RowText(screen_->screen, row); }
 
 std::string PtySession::ScreenText() { return ScreenTextOf(screen_->screen); }
 
-std::string PtySession::Shown() {
-  return UnderWine() ? ScreenText() : Output();
-}
+std::string PtySession::Shown() { return UnderWine() ? ScreenText() : Output(); }
 
 std::string ShownBy(std::string_view bytes) {
   if (!UnderWine()) return std::string(bytes);
@@ -672,8 +624,7 @@ bool PtySession::Reap() {
 
 bool PtySession::Running() { return pid_ > 0 && !Reap(); }
 
-std::optional<ExitStatus> PtySession::WaitForExit(
-    std::chrono::milliseconds timeout) {
+std::optional<ExitStatus> PtySession::WaitForExit(std::chrono::milliseconds timeout) {
   if (pid_ <= 0) return std::nullopt;
   auto deadline = Clock::now() + timeout;
   if (!WaitFor([&] { return Reap(); }, timeout)) return std::nullopt;
@@ -681,8 +632,7 @@ std::optional<ExitStatus> PtySession::WaitForExit(
     // Wine's console host draws the last screen and gives the terminal its
     // settings back after the tool has left; it is done when it lets go of
     // the terminal, which then reads as ended.
-    while (Pump(std::min(Remaining(deadline), kPollSlice)) &&
-           Clock::now() < deadline) {
+    while (Pump(std::min(Remaining(deadline), kPollSlice)) && Clock::now() < deadline) {
     }
     return exit_;
   }
@@ -743,9 +693,10 @@ PipeRun RunWithPipes(const Launch& launch, std::string_view input,
     return run;
   }
   IgnoreBrokenPipes();
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 ||
-      pipe2(err, O_CLOEXEC) != 0) {
+  int in[2];
+  int out[2];
+  int err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     run.error = "pipe: " + std::string(std::strerror(errno));
     return run;
   }
@@ -789,8 +740,7 @@ PipeRun RunWithPipes(const Launch& launch, std::string_view input,
     }
     if (to_child >= 0) fds.push_back({to_child, POLLOUT, 0});
     if (Clock::now() >= deadline) break;
-    if (poll(fds.data(), fds.size(),
-             static_cast<int>(Remaining(deadline).count())) < 0 &&
+    if (poll(fds.data(), fds.size(), static_cast<int>(Remaining(deadline).count())) < 0 &&
         errno != EINTR) {
       break;
     }

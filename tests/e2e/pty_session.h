@@ -96,8 +96,7 @@ class RunFolder {
   std::string tool_path() const;
   // The command that starts the tool with `args`: the tool itself, or under
   // Wine `wine` and the tool.
-  std::vector<std::string> CommandLine(
-      const std::vector<std::string>& args) const;
+  std::vector<std::string> CommandLine(const std::vector<std::string>& args) const;
   // Where the recording driver journals (empty when journal is off).
   const std::string& journal_path() const { return journal_path_; }
   // The child's environment per `launch`, as NAME=VALUE strings.
@@ -106,9 +105,8 @@ class RunFolder {
   // The journal's lines so far (none when it does not exist yet).
   std::vector<std::string> JournalLines() const;
   // Polls until `done(JournalLines())` holds; false on timeout.
-  bool WaitForJournal(
-      const std::function<bool(const std::vector<std::string>&)>& done,
-      std::chrono::milliseconds timeout = kTimeout) const;
+  bool WaitForJournal(const std::function<bool(const std::vector<std::string>&)>& done,
+                      std::chrono::milliseconds timeout = kTimeout) const;
   // Polls until the journal holds the line `line`; false on timeout.
   bool WaitForJournalLine(std::string_view line,
                           std::chrono::milliseconds timeout = kTimeout) const;
@@ -150,7 +148,7 @@ using ExitStatus = int;
 class PtySession {
  public:
   // Starts the tool; started() is false and error() says why on failure.
-  explicit PtySession(Launch launch);
+  explicit PtySession(const Launch& launch);
   ~PtySession();
   PtySession(const PtySession&) = delete;
   PtySession& operator=(const PtySession&) = delete;
@@ -159,9 +157,7 @@ class PtySession {
   const std::string& error() const { return error_; }
   pid_t pid() const { return pid_; }
   const RunFolder& folder() const { return folder_; }
-  std::vector<std::string> JournalLines() const {
-    return folder_.JournalLines();
-  }
+  std::vector<std::string> JournalLines() const { return folder_.JournalLines(); }
 
   // Writes bytes to the terminal as typed; false when they cannot be sent.
   bool Type(std::string_view bytes);
@@ -178,17 +174,13 @@ class PtySession {
   // long, fast runs where only the bytes matter.
   void StopScreen() { screen_on_ = false; }
   // When the child was forked.
-  std::chrono::steady_clock::time_point start_time() const {
-    return start_time_;
-  }
+  std::chrono::steady_clock::time_point start_time() const { return start_time_; }
 
   // Polls until `done()` holds, reading output meanwhile; false on timeout.
-  bool WaitFor(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = kTimeout);
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = kTimeout);
   // Until the screen shows `text` on one line (a row filled to its last
   // column runs on into the next); false on timeout.
-  bool WaitForScreen(std::string_view text,
-                     std::chrono::milliseconds timeout = kTimeout);
+  bool WaitForScreen(std::string_view text, std::chrono::milliseconds timeout = kTimeout);
   // Until `done(ScreenText())` holds; false on timeout.
   bool WaitForScreen(const std::function<bool(const std::string&)>& done,
                      std::chrono::milliseconds timeout = kTimeout);
@@ -203,8 +195,7 @@ class PtySession {
   bool WaitForSettings(const std::function<bool(const termios&)>& done,
                        std::chrono::milliseconds timeout = kTimeout);
   // Until the journal holds the line `line`.
-  bool WaitForJournalLine(std::string_view line,
-                          std::chrono::milliseconds timeout = kTimeout);
+  bool WaitForJournalLine(std::string_view line, std::chrono::milliseconds timeout = kTimeout);
 
   // The screen as UTF-8 text: 25 rows joined by "\n", trailing blanks of
   // each row and trailing empty rows removed.
@@ -221,8 +212,7 @@ class PtySession {
   // Polls until the child exits; its status, or nullopt on timeout. The
   // output that was still buffered is read first; under Wine, until the
   // console host has let go of the terminal too. Safe to call again.
-  std::optional<ExitStatus> WaitForExit(
-      std::chrono::milliseconds timeout = kTimeout);
+  std::optional<ExitStatus> WaitForExit(std::chrono::milliseconds timeout = kTimeout);
   // True while the child has not exited (reaps it when it has).
   bool Running();
   // The child's peak resident set in KiB as wait4 reports it once the child

@@ -15,12 +15,10 @@ TEST(LiveReading, SamplesUntilEscapeSwallowingOtherKeys) {
     char option;
     std::string entry;  // the only entry the option may call
   };
-  const Case cases[] = {{'1', "getValue_ZUNVarno"},
-                        {'3', "getAIValueForCalibration_ZUNVarno"}};
+  const Case cases[] = {{'1', "getValue_ZUNVarno"}, {'3', "getAIValueForCalibration_ZUNVarno"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entry);
-    PtySession session(Launch().Script(c.entry + " = 1, 2.5, 3\n" + c.entry +
-                                       ".delay_ms = 1\n"));
+    PtySession session(Launch().Script(c.entry + " = 1, 2.5, 3\n" + c.entry + ".delay_ms = 1\n"));
     ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
     ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, c.option));
     ASSERT_TRUE(session.Type("DI_1\r"));
@@ -55,8 +53,7 @@ TEST(LiveReading, SamplesUntilEscapeSwallowingOtherKeys) {
     EXPECT_EQ(journal[1], c.entry + "(\"DI_1\") -> 1");
     EXPECT_EQ(journal[2], c.entry + "(\"DI_1\") -> 2.5");
     EXPECT_EQ(journal[3], c.entry + "(\"DI_1\") -> 3");
-    EXPECT_EQ(CountPrefix(journal, c.entry + "(\"DI_1\") -> "),
-              journal.size() - 1)
+    EXPECT_EQ(CountPrefix(journal, c.entry + "(\"DI_1\") -> "), journal.size() - 1)
         << "only " << c.entry << ", only with the typed name";
 
     // No key wait after the loop: the next key chooses a command.
@@ -97,9 +94,8 @@ TEST(LiveReading, AfterANumberPromptWaitsForAFreshName) {
   PipeRun run = RunWithPipes(Launch(), "k4AI_1\n1\n2\nk1AI_9\n\x1b\x1b");
   ASSERT_EQ(run.error, "");
   EXPECT_EQ(run.exit, 1);
-  EXPECT_EQ(run.journal,
-            (Journal{kStartCall, R"(setCalibration_ZUNVarno("AI_1",1,2) -> 0)",
-                     R"(getValue_ZUNVarno("AI_9") -> 0)", kCloseCall}));
+  EXPECT_EQ(run.journal, (Journal{kStartCall, R"(setCalibration_ZUNVarno("AI_1",1,2) -> 0)",
+                                  R"(getValue_ZUNVarno("AI_9") -> 0)", kCloseCall}));
 }
 
 TEST(SetOutput, PassesTheTypedValueAndReportsTheFlag) {
@@ -114,11 +110,9 @@ TEST(SetOutput, PassesTheTypedValueAndReportsTheFlag) {
       {"setValue_ZUNVarno = 0", "7.5", R"(setValue_ZUNVarno("DO_1",7.5) -> 0)",
        "\nERROR updating signals"},
       // Any flag but zero is a success.
-      {"setValue_ZUNVarno = 255", "0", R"(setValue_ZUNVarno("DO_1",0) -> 255)",
-       "\nSUCCESS"},
+      {"setValue_ZUNVarno = 255", "0", R"(setValue_ZUNVarno("DO_1",0) -> 255)", "\nSUCCESS"},
       // Leading blanks and lines are skipped, the rest of the line is left.
-      {"", "\n  -0.25xyz", R"(setValue_ZUNVarno("DO_1",-0.25) -> 1)",
-       "\nSUCCESS"},
+      {"", "\n  -0.25xyz", R"(setValue_ZUNVarno("DO_1",-0.25) -> 1)", "\nSUCCESS"},
       // The range in the prompt is not enforced.
       {"", "1e3", R"(setValue_ZUNVarno("DO_1",1000) -> 1)", "\nSUCCESS"},
       // Underflow reads as the nearest float.
@@ -126,8 +120,7 @@ TEST(SetOutput, PassesTheTypedValueAndReportsTheFlag) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed + " / " + c.script);
-    PipeRun run = RunWithPipes(Launch().Script(c.script),
-                               "k2DO_1\n" + c.typed + "\nk\x1b");
+    PipeRun run = RunWithPipes(Launch().Script(c.script), "k2DO_1\n" + c.typed + "\nk\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
     EXPECT_NE(run.out.find(kSignalNamePrompt), std::string::npos);
@@ -146,11 +139,9 @@ TEST(SetOutput, WaitsForAKeyAfterTheResultOnATerminal) {
   ASSERT_TRUE(session.Type("7.5\r"));
   ASSERT_TRUE(session.WaitForScreen("ERROR updating signals"));
   ASSERT_TRUE(session.WaitForSettings(InKeyRead));
-  EXPECT_EQ(
-      session.ScreenText(),
-      "\n\nSIGNAL NAME? DO_1\n\nVALUE [0-1]]? 7.5\n\nERROR updating signals");
-  EXPECT_EQ(session.JournalLines(),
-            (Journal{kStartCall, R"(setValue_ZUNVarno("DO_1",7.5) -> 0)"}));
+  EXPECT_EQ(session.ScreenText(),
+            "\n\nSIGNAL NAME? DO_1\n\nVALUE [0-1]]? 7.5\n\nERROR updating signals");
+  EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, R"(setValue_ZUNVarno("DO_1",7.5) -> 0)"}));
   ASSERT_TRUE(session.Type("k"));
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   ASSERT_TRUE(session.Press(Key::kEscape));
@@ -171,9 +162,8 @@ TEST(MakeCalibration, PassesBothValuesAndShowsTheResult) {
   EXPECT_EQ(session.ScreenText(),
             "\n\nSIGNAL NAME? AI_1\n\nVALUE A? 1.5\n\nVALUE B? -3\n\n"
             "Resultado de calibracion=-2");
-  EXPECT_EQ(
-      session.JournalLines(),
-      (Journal{kStartCall, R"(setCalibration_ZUNVarno("AI_1",1.5,-3) -> -2)"}));
+  EXPECT_EQ(session.JournalLines(),
+            (Journal{kStartCall, R"(setCalibration_ZUNVarno("AI_1",1.5,-3) -> -2)"}));
   ASSERT_TRUE(session.Type("k"));
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   ASSERT_TRUE(session.Press(Key::kEscape));
@@ -185,10 +175,8 @@ TEST(GetStatus, ShowsTheWordInHexOnTheFirstLine) {
     std::string word;
     std::string shown;
   };
-  const Case cases[] = {{"31", "1f"},
-                        {"0", "0"},
-                        {"2147483648", "80000000"},
-                        {"4294967295", "ffffffff"}};
+  const Case cases[] = {
+      {"31", "1f"}, {"0", "0"}, {"2147483648", "80000000"}, {"4294967295", "ffffffff"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.word);
     PtySession session(Launch().Script("getStatus_ZUNVarno = " + c.word));
@@ -201,9 +189,8 @@ TEST(GetStatus, ShowsTheWordInHexOnTheFirstLine) {
     ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
     ASSERT_TRUE(session.Press(Key::kEscape));
     ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
-    EXPECT_EQ(
-        session.JournalLines(),
-        (Journal{kStartCall, "getStatus_ZUNVarno() -> " + c.word, kCloseCall}));
+    EXPECT_EQ(session.JournalLines(),
+              (Journal{kStartCall, "getStatus_ZUNVarno() -> " + c.word, kCloseCall}));
   }
 }
 
@@ -216,21 +203,18 @@ TEST(SignalName, FortyNineCharactersPassWholeFiftyAreAskedAgain) {
   const size_t before = session.Output().size();
   ASSERT_TRUE(session.Type(name50 + "\r"));
   if (BytesVisible()) {
-    ASSERT_TRUE(session.WaitForOutput(
-        OnTerminal(kNameTooLong + kSignalNamePrompt), before));
+    ASSERT_TRUE(session.WaitForOutput(OnTerminal(kNameTooLong + kSignalNamePrompt), before));
   } else {
     ASSERT_TRUE(session.WaitForScreen([](const std::string& screen) {
-      return screen.ends_with(
-          "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)\n\nSIGNAL NAME?");
+      return screen.ends_with("\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)\n\nSIGNAL NAME?");
     })) << session.ScreenText();
   }
   ASSERT_TRUE(session.Type(name49 + "\r"));
   ASSERT_TRUE(session.WaitForScreen("VALUE [0-1]]?"));
   ASSERT_TRUE(session.Type("1\r"));
   ASSERT_TRUE(session.WaitForScreen("SUCCESS"));
-  EXPECT_EQ(
-      session.JournalLines(),
-      (Journal{kStartCall, "setValue_ZUNVarno(\"" + name49 + "\",1) -> 1"}));
+  EXPECT_EQ(session.JournalLines(),
+            (Journal{kStartCall, "setValue_ZUNVarno(\"" + name49 + "\",1) -> 1"}));
   ASSERT_TRUE(session.WaitForSettings(InKeyRead));
   ASSERT_TRUE(session.Type("k"));
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
@@ -241,17 +225,12 @@ TEST(SignalName, FortyNineCharactersPassWholeFiftyAreAskedAgain) {
 TEST(SignalName, OverLongLinesNeverReachTheDriver) {
   for (size_t length : {50u, 51u, 300u, 5000u}) {
     SCOPED_TRACE(length);
-    PipeRun run = RunWithPipes(
-        Launch(), "k1" + std::string(length, 'L') + "\nDI_7\n\x1b\x1b");
+    PipeRun run = RunWithPipes(Launch(), "k1" + std::string(length, 'L') + "\nDI_7\n\x1b\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
-    EXPECT_NE(
-        run.out.find(kSignalNamePrompt + kNameTooLong + kSignalNamePrompt),
-        std::string::npos)
+    EXPECT_NE(run.out.find(kSignalNamePrompt + kNameTooLong + kSignalNamePrompt), std::string::npos)
         << run.out.substr(0, 2000);
-    EXPECT_EQ(
-        run.journal,
-        (Journal{kStartCall, R"(getValue_ZUNVarno("DI_7") -> 0)", kCloseCall}));
+    EXPECT_EQ(run.journal, (Journal{kStartCall, R"(getValue_ZUNVarno("DI_7") -> 0)", kCloseCall}));
   }
 }
 
@@ -280,8 +259,7 @@ TEST(SignalName, IsEditedOnTheTerminal) {
     EXPECT_EQ(session.ScreenRow(2), "SIGNAL NAME? DO_1");
     ASSERT_TRUE(session.Type("1\r"));
     ASSERT_TRUE(session.WaitForScreen("SUCCESS"));
-    EXPECT_EQ(session.JournalLines(),
-              (Journal{kStartCall, R"(setValue_ZUNVarno("DO_1",1) -> 1)"}));
+    EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, R"(setValue_ZUNVarno("DO_1",1) -> 1)"}));
     ASSERT_TRUE(session.WaitForSettings(InKeyRead));
     ASSERT_TRUE(session.Type("k"));
     ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
@@ -296,11 +274,10 @@ TEST(NumberPrompts, InvalidNumbersCallNothing) {
     std::string typed;
     bool second_value_asked;
   };
-  const std::vector<std::string> not_floats = {
-      "abc", "nan", "NAN(12)", "inf", "-Infinity", "1e39", "-1e39", "."};
+  const std::vector<std::string> not_floats = {"abc",       "nan",  "NAN(12)", "inf",
+                                               "-Infinity", "1e39", "-1e39",   "."};
   const std::vector<std::string> not_ints = {
-      "abc", "nan", "inf", "2147483648", "-2147483649", "99999999999999999999",
-      "-"};
+      "abc", "nan", "inf", "2147483648", "-2147483649", "99999999999999999999", "-"};
   std::vector<Case> cases;
   for (const std::string& bad : not_floats) {
     cases.push_back({"2DO_1\n", bad, false});
@@ -311,16 +288,13 @@ TEST(NumberPrompts, InvalidNumbersCallNothing) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
-                 << "after " << testing::PrintToString(c.before) << ": "
-                 << c.typed);
+                 << "after " << testing::PrintToString(c.before) << ": " << c.typed);
     PipeRun run = RunWithPipes(Launch(), "k" + c.before + c.typed + "\nk\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
     // The message, a key wait, and the menu again.
-    EXPECT_NE(run.out.find(kInvalidNumber + kMenu), std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.out.find("\nVALUE B? ") != std::string::npos,
-              c.second_value_asked);
+    EXPECT_NE(run.out.find(kInvalidNumber + kMenu), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("\nVALUE B? ") != std::string::npos, c.second_value_asked);
     EXPECT_EQ(run.journal, (Journal{kStartCall, kCloseCall}));
   }
 }

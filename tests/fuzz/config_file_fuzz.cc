@@ -33,8 +33,7 @@ void CheckError(const std::string& error, const std::string& text) {
 void CheckPlatform(const PlatformConfig& config) {
   std::set<int> modules;
   for (const auto& m : config.modules) {
-    FUZZ_CHECK(m.number >= varno::sim::kFirstModule &&
-               m.number <= varno::sim::kLastModule);
+    FUZZ_CHECK(m.number >= varno::sim::kFirstModule && m.number <= varno::sim::kLastModule);
     FUZZ_CHECK(modules.insert(m.number).second);
   }
   FUZZ_CHECK(!modules.empty());
@@ -46,8 +45,8 @@ void CheckPlatform(const PlatformConfig& config) {
     FUZZ_CHECK(modules.count(s.module) == 1);
     FUZZ_CHECK(s.low < s.high);
     const varno::sim::Waveform& w = s.wave;
-    FUZZ_CHECK(std::isfinite(w.amplitude) && std::isfinite(w.offset) &&
-               std::isfinite(w.phase) && std::isfinite(w.period));
+    FUZZ_CHECK(std::isfinite(w.amplitude) && std::isfinite(w.offset) && std::isfinite(w.phase) &&
+               std::isfinite(w.period));
     FUZZ_CHECK(w.period >= 0.001 && w.noise >= 0);
   }
   for (const auto& s : config.signals) {
@@ -55,8 +54,7 @@ void CheckPlatform(const PlatformConfig& config) {
     FUZZ_CHECK(names.count(s.wired_to) == 1);
   }
   for (const auto& s : config.scenarios) {
-    FUZZ_CHECK(s.latency_ms >= 0 && s.latency_ms <= 10000 &&
-               s.drop_link_after >= 0);
+    FUZZ_CHECK(s.latency_ms >= 0 && s.latency_ms <= 10000 && s.drop_link_after >= 0);
     for (int m : s.missing_modules)
       FUZZ_CHECK(m >= varno::sim::kFirstModule && m <= varno::sim::kLastModule);
   }
@@ -65,8 +63,7 @@ void CheckPlatform(const PlatformConfig& config) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   // toml++ 3.3.0 (Debian 12) reaches __builtin_unreachable when it looks for
   // white space at some non-ASCII characters outside strings and comments,

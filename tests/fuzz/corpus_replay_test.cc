@@ -11,22 +11,19 @@
 
 #include "fuzz_check.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size);
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
 TEST(FuzzCorpus, EveryInputKeepsTheProperties) {
   int replayed = 0;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(VARNO_FUZZ_CORPUS)) {
+  for (const auto& entry : std::filesystem::directory_iterator(VARNO_FUZZ_CORPUS)) {
     const std::string path = entry.path().string();
     std::ifstream file(path, std::ios::binary);
     const std::string input((std::istreambuf_iterator<char>(file)),
                             std::istreambuf_iterator<char>());
     varno::fuzz::g_replaying = path.c_str();
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()),
-                           input.size());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
     ++replayed;
   }
   varno::fuzz::g_replaying = nullptr;

@@ -11,16 +11,13 @@ namespace varno::fuzz {
 // The corpus file being replayed; null under libFuzzer, which names its own.
 inline const char* g_replaying = nullptr;
 
-[[noreturn]] inline void PropertyBroken(const char* file, int line,
-                                        const char* property) {
+[[noreturn]] inline void PropertyBroken(const char* file, int line, const char* property) {
   std::fprintf(stderr, "%s:%d: property broken: %s%s%s\n", file, line, property,
-               g_replaying ? "\n  input: " : "",
-               g_replaying ? g_replaying : "");
+               g_replaying ? "\n  input: " : "", g_replaying ? g_replaying : "");
   std::abort();
 }
 
 }  // namespace varno::fuzz
 
-#define FUZZ_CHECK(property)         \
-  ((property) ? static_cast<void>(0) \
-              : ::varno::fuzz::PropertyBroken(__FILE__, __LINE__, #property))
+#define FUZZ_CHECK(property) \
+  ((property) ? static_cast<void>(0) : ::varno::fuzz::PropertyBroken(__FILE__, __LINE__, #property))

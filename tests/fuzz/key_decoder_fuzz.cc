@@ -18,8 +18,7 @@ bool IsMenuKey(unsigned char c) { return c >= '1' && c <= '8'; }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   varno::fuzz::TypedBytes bytes(data, size);
   for (;;) {
     const std::size_t start = bytes.position();

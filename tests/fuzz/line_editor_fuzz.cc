@@ -41,8 +41,7 @@ bool Show(std::string_view echo, std::string* shown) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   varno::fuzz::TypedBytes bytes(data, size);
   LineEditor editor(kCapacity);
   std::string shown;

@@ -3,6 +3,7 @@
 // of the text consumed. An InputBuffer fed the input's lines, with reads
 // chosen by the first line (f float, i int, l line, d discard), behaves as
 // scanf over the lines: compared with the text it must still hold.
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
@@ -22,7 +23,10 @@ constexpr char kWhiteSpace[] = " \t\n\v\f\r";
 // Longer lines are refused as the terminal refuses lines past its limit.
 constexpr std::size_t kLongestLine = 64;
 
-bool Same(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// The same bits: NaN matches NaN, and 0 does not match -0.
+bool Same(float a, float b) {
+  return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+}
 
 // Checks both parsers on `text`; returns how much the float read took.
 void CheckParsers(const char* text) {
@@ -55,8 +59,7 @@ void CheckParsers(const char* text) {
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
-       start = end + 1) {
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     lines.push_back(text.substr(start, end - start));
   }
   lines.push_back(text.substr(start));
@@ -81,8 +84,7 @@ Front TakeFront(std::string* held, bool real) {
     front.real = std::strtof(held->c_str(), &end);
   } else {
     front.integer = std::strtol(held->c_str(), &end, 10);
-    front.integer_fits =
-        errno == 0 && front.integer >= INT32_MIN && front.integer <= INT32_MAX;
+    front.integer_fits = errno == 0 && front.integer >= INT32_MIN && front.integer <= INT32_MAX;
   }
   front.used = static_cast<std::size_t>(end - held->c_str());
   held->erase(0, front.used);
@@ -91,8 +93,7 @@ Front TakeFront(std::string* held, bool real) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::string> lines =
       Lines(std::string(reinterpret_cast<const char*>(data), size));
   for (const std::string& line : lines) CheckParsers(line.c_str());
@@ -114,31 +115,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     return LineStatus::kOk;
   };
   for (const char op : lines[0]) {
-    const int choice = op == 'f'   ? 0
-                       : op == 'i' ? 1
-                       : op == 'l' ? 2
-                       : op == 'd' ? 3
-                                   : op & 3;
+    const int choice = op == 'f' ? 0 : op == 'i' ? 1 : op == 'l' ? 2 : op == 'd' ? 3 : op & 3;
     NumberStatus status = NumberStatus::kOk;
     if (choice == 0 || choice == 1) {
       float real = 0;
       std::int32_t integer = 0;
       refused = false;
-      status = choice == 0 ? buffer.ReadFloat(&real, more)
-                           : buffer.ReadInt(&integer, more);
+      status = choice == 0 ? buffer.ReadFloat(&real, more) : buffer.ReadInt(&integer, more);
       if (status == NumberStatus::kLeave) break;
       if (refused) {
         FUZZ_CHECK(status == NumberStatus::kInvalid);
       } else {
         const Front front = TakeFront(&held, choice == 0);
         const bool valid =
-            front.used > 0 &&
-            (choice == 0 ? std::isfinite(front.real) : front.integer_fits);
+            front.used > 0 && (choice == 0 ? std::isfinite(front.real) : front.integer_fits);
         FUZZ_CHECK((status == NumberStatus::kOk) == valid);
-        if (status == NumberStatus::kOk && choice == 0)
-          FUZZ_CHECK(Same(real, front.real));
-        if (status == NumberStatus::kOk && choice == 1)
-          FUZZ_CHECK(integer == front.integer);
+        if (status == NumberStatus::kOk && choice == 0) FUZZ_CHECK(Same(real, front.real));
+        if (status == NumberStatus::kOk && choice == 1) FUZZ_CHECK(integer == front.integer);
       }
     } else if (choice == 2) {
       std::string line;

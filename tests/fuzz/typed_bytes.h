@@ -28,7 +28,7 @@ class TypedBytes final : public ByteSource {
     return bytes_[next_++];
   }
 
-  std::optional<unsigned char> NextWithin(int) override {
+  std::optional<unsigned char> NextWithin(int /*timeout_ms*/) override {
     if (unread_) return Take(unread_);
     if (next_ == size_) return std::nullopt;
     if (PauseBefore(next_) && paused_at_ != next_) {
@@ -49,9 +49,7 @@ class TypedBytes final : public ByteSource {
   std::size_t position() const { return unread_ ? next_ - 1 : next_; }
   std::size_t size() const { return size_; }
   unsigned char at(std::size_t index) const { return bytes_[index]; }
-  bool PauseBefore(std::size_t index) const {
-    return (pauses_ >> (index % 8)) & 1;
-  }
+  bool PauseBefore(std::size_t index) const { return (pauses_ >> (index % 8)) & 1; }
 
  private:
   static unsigned char Take(std::optional<unsigned char>& slot) {

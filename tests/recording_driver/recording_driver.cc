@@ -89,8 +89,7 @@ struct Script {
 };
 
 void ReportMalformed(const char* path, int number, const std::string& line) {
-  std::fprintf(stderr, "recording driver: %s line %d ignored: %s\n", path,
-               number, line.c_str());
+  std::fprintf(stderr, "recording driver: %s line %d ignored: %s\n", path, number, line.c_str());
 }
 
 // Reads one `name = value[, value...]` or `name.delay_ms = N` line into
@@ -103,12 +102,11 @@ bool ParseScriptLine(const std::string& line, Script* script) {
 
   const std::string delay_suffix = ".delay_ms";
   if (name.size() > delay_suffix.size() &&
-      name.compare(name.size() - delay_suffix.size(), delay_suffix.size(),
-                   delay_suffix) == 0) {
+      name.compare(name.size() - delay_suffix.size(), delay_suffix.size(), delay_suffix) == 0) {
     name.resize(name.size() - delay_suffix.size());
     Value delay;
-    if (FindEntry(name) == nullptr ||
-        !ParseNumber(Trim(rest), Kind::kInteger, &delay) || delay.integer < 0) {
+    if (FindEntry(name) == nullptr || !ParseNumber(Trim(rest), Kind::kInteger, &delay) ||
+        delay.integer < 0) {
       return false;
     }
     script->delays_ms[name] = static_cast<long>(delay.integer);
@@ -122,8 +120,7 @@ bool ParseScriptLine(const std::string& line, Script* script) {
   while (true) {
     size_t comma = rest.find(',', start);
     Value value;
-    if (!ParseNumber(Trim(rest.substr(start, comma - start)), entry->kind,
-                     &value)) {
+    if (!ParseNumber(Trim(rest.substr(start, comma - start)), entry->kind, &value)) {
       return false;
     }
     values.push_back(value);
@@ -199,7 +196,7 @@ std::string Quote(const char* text) {
   if (text == nullptr) return "null";
   std::string quoted = "\"";
   for (const char* p = text; *p != '\0'; ++p) {
-    unsigned char byte = static_cast<unsigned char>(*p);
+    const auto byte = static_cast<unsigned char>(*p);
     if (byte == '\\' || byte == '"') {
       quoted += '\\';
       quoted += static_cast<char>(byte);
@@ -223,8 +220,7 @@ std::string Float(float value) {
 std::string Integer(long long value) { return std::to_string(value); }
 
 // Appends one line to the journal, then sleeps for the call's scripted delay.
-void Record(const char* name, const std::string& arguments,
-            const std::string& result) {
+void Record(const char* name, const std::string& arguments, const std::string& result) {
   const char* path = std::getenv("VARNO_TEST_JOURNAL");
   if (path != nullptr && *path != '\0') {
     if (FILE* file = std::fopen(path, "a")) {
@@ -249,11 +245,9 @@ VARNO_EXPORT StartResult start_ZUNVarno() {
   return result;
 }
 
-VARNO_EXPORT StartResult start_ZUNVarno2(const char* first, const char* second,
-                                         const char* third) {
+VARNO_EXPORT StartResult start_ZUNVarno2(const char* first, const char* second, const char* third) {
   auto result = NextInteger<StartResult>(__func__);
-  Record(__func__, Quote(first) + "," + Quote(second) + "," + Quote(third),
-         Integer(result));
+  Record(__func__, Quote(first) + "," + Quote(second) + "," + Quote(third), Integer(result));
   return result;
 }
 
@@ -277,11 +271,9 @@ VARNO_EXPORT float getAIValueForCalibration_ZUNVarno(const char* name) {
 
 VARNO_EXPORT void close_ZUNVarno() { Record(__func__, "", ""); }
 
-VARNO_EXPORT std::int32_t setCalibration_ZUNVarno(const char* name, float a,
-                                                  float b) {
+VARNO_EXPORT std::int32_t setCalibration_ZUNVarno(const char* name, float a, float b) {
   auto result = NextInteger<std::int32_t>(__func__);
-  Record(__func__, Quote(name) + "," + Float(a) + "," + Float(b),
-         Integer(result));
+  Record(__func__, Quote(name) + "," + Float(a) + "," + Float(b), Integer(result));
   return result;
 }
 
@@ -300,18 +292,13 @@ VARNO_EXPORT float MP_getParameter(std::int32_t number) {
   return result;
 }
 
-VARNO_EXPORT void MP_updateDynamicParameters(float a, float b, float c, float d,
-                                             float e) {
-  Record(__func__,
-         Float(a) + "," + Float(b) + "," + Float(c) + "," + Float(d) + "," +
-             Float(e),
+VARNO_EXPORT void MP_updateDynamicParameters(float a, float b, float c, float d, float e) {
+  Record(__func__, Float(a) + "," + Float(b) + "," + Float(c) + "," + Float(d) + "," + Float(e),
          "");
 }
 
 #if !defined(VARNO_PARTIAL_DRIVER)
-VARNO_EXPORT void MP_sendCommand(std::int32_t command) {
-  Record(__func__, Integer(command), "");
-}
+VARNO_EXPORT void MP_sendCommand(std::int32_t command) { Record(__func__, Integer(command), ""); }
 static_assert(std::is_same_v<decltype(&getStatus_ZUNVarno), GetStatusEntry>);
 static_assert(std::is_same_v<decltype(&MP_sendCommand), SendCommandEntry>);
 #endif
@@ -321,11 +308,9 @@ static_assert(std::is_same_v<decltype(&start_ZUNVarno), StartEntry>);
 static_assert(std::is_same_v<decltype(&start_ZUNVarno2), Start2Entry>);
 static_assert(std::is_same_v<decltype(&getValue_ZUNVarno), GetValueEntry>);
 static_assert(std::is_same_v<decltype(&setValue_ZUNVarno), SetValueEntry>);
-static_assert(std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno),
-                             GetAIValueForCalibrationEntry>);
-static_assert(std::is_same_v<decltype(&close_ZUNVarno), CloseEntry>);
 static_assert(
-    std::is_same_v<decltype(&setCalibration_ZUNVarno), SetCalibrationEntry>);
+    std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno), GetAIValueForCalibrationEntry>);
+static_assert(std::is_same_v<decltype(&close_ZUNVarno), CloseEntry>);
+static_assert(std::is_same_v<decltype(&setCalibration_ZUNVarno), SetCalibrationEntry>);
 static_assert(std::is_same_v<decltype(&MP_getParameter), GetParameterEntry>);
-static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters),
-                             UpdateDynamicParametersEntry>);
+static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters), UpdateDynamicParametersEntry>);

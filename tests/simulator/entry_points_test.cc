@@ -2,9 +2,9 @@
 // loads it: the names, the C types, the journal, the log and every argument
 // the model refuses.
 #include <dlfcn.h>
-#include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <regex>
@@ -104,7 +104,7 @@ TEST_F(EntryPoints, NoArgumentUpsetsIt) {
     api_.MP_updateDynamicParameters(kNaN, kInf, -kInf, 0, 1);
     api_.MP_sendCommand(kMin);
     EXPECT_EQ(api_.getStatus_ZUNVarno(), round == 1 ? 0x80000fu : 0u);  // fault
-    if (round != 1) api_.close_ZUNVarno();  // closing what is not open
+    if (round != 1) api_.close_ZUNVarno();                              // closing what is not open
   }
   // Each refusal is explained: 12 outside the run (the status word too, and
   // the needless close), 10 in it.

@@ -2,6 +2,7 @@
 // a log that keeps its lines.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,12 +20,11 @@ struct FakeClock final : Clock {
 
 struct RecordingLog final : Log {
   std::vector<std::string> lines;
-  void Write(LogLevel, std::string_view message) override { lines.emplace_back(message); }
+  void Write(LogLevel /*level*/, std::string_view message) override { lines.emplace_back(message); }
   std::string Last() const { return lines.empty() ? "" : lines.back(); }
   bool Has(std::string_view fragment) const {
-    for (const std::string& line : lines)
-      if (line.find(fragment) != std::string::npos) return true;
-    return false;
+    return std::ranges::any_of(
+        lines, [&](const std::string& line) { return line.find(fragment) != std::string::npos; });
   }
 };
 

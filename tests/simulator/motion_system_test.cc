@@ -10,8 +10,13 @@ namespace varno::sim {
 namespace {
 
 TEST(MotionSystem, CommandsChangeStateBits) {
-  constexpr std::uint32_t E = kMotionEnabled, H = kMotionHomed, M = kMotionMoving,
-                          S = kMotionEmergencyStop, L = kMotionParametersLoaded, F = kMotionFault;
+  // One letter a bit, so that each case reads as a line of the state table.
+  constexpr std::uint32_t E = kMotionEnabled;
+  constexpr std::uint32_t H = kMotionHomed;
+  constexpr std::uint32_t M = kMotionMoving;
+  constexpr std::uint32_t S = kMotionEmergencyStop;
+  constexpr std::uint32_t L = kMotionParametersLoaded;
+  constexpr std::uint32_t F = kMotionFault;
   const struct {
     bool load_parameters;
     std::vector<std::int32_t> commands;
@@ -20,16 +25,16 @@ TEST(MotionSystem, CommandsChangeStateBits) {
       {false, {}, 0},
       {false, {1}, E},
       {false, {1, 2}, 0},
-      {false, {3}, F},             // HOME needs the drive enabled
+      {false, {3}, F},  // HOME needs the drive enabled
       {false, {1, 3}, E | H},
       {false, {1, 3, 4}, E | H | F},  // START needs the dynamic parameters
       {true, {1, 3, 4}, L | E | H | M},
       {true, {1, 3, 4, 3}, L | E | H | M | F},  // no homing while moving
       {true, {1, 3, 4, 5}, L | E | H},
       {true, {1, 3, 4, 6}, L | H | S},
-      {false, {1, 6, 1}, S | F},    // no enabling in an emergency stop
+      {false, {1, 6, 1}, S | F},  // no enabling in an emergency stop
       {false, {1, 6, 7, 1}, E},
-      {false, {3, 1}, F},           // a fault blocks until RESET
+      {false, {3, 1}, F},  // a fault blocks until RESET
       {false, {99}, F},
       {false, {0}, F},
       {false, {-5}, F},

@@ -27,7 +27,7 @@ Scenario Make(std::string name, StartResult start = kStartOk, int drop_link_afte
 
 class PlatformTest : public ::testing::Test {
  protected:
-  StartResult Start(Scenario scenario = Make("normal"), std::uint64_t seed = 1) {
+  StartResult Start(const Scenario& scenario = Make("normal"), std::uint64_t seed = 1) {
     return platform.Start(DefaultPlatform(), scenario, seed);
   }
 
@@ -129,14 +129,10 @@ TEST_F(PlatformTest, CalibrationResults) {
     float zero, full_scale;
     std::int32_t expected;
   } kCases[] = {
-      {"AI_2", 0, 10, kCalibrationStored},
-      {"AI_2", 10, 0, kCalibrationStored},
-      {"NOPE", 0, 10, kCalibrationUnknownSignal},
-      {"", 0, 10, kCalibrationUnknownSignal},
-      {"DI_1", 0, 10, kCalibrationNotAnalogInput},
-      {"AO_1", 0, 10, kCalibrationNotAnalogInput},
-      {"AI_2", 3, 3, kCalibrationDegenerate},
-      {"AI_2", kNaN, 1, kCalibrationDegenerate},
+      {"AI_2", 0, 10, kCalibrationStored},         {"AI_2", 10, 0, kCalibrationStored},
+      {"NOPE", 0, 10, kCalibrationUnknownSignal},  {"", 0, 10, kCalibrationUnknownSignal},
+      {"DI_1", 0, 10, kCalibrationNotAnalogInput}, {"AO_1", 0, 10, kCalibrationNotAnalogInput},
+      {"AI_2", 3, 3, kCalibrationDegenerate},      {"AI_2", kNaN, 1, kCalibrationDegenerate},
       {"AI_2", 0, kInf, kCalibrationDegenerate},
   };
   for (const auto& c : kCases)
@@ -158,12 +154,12 @@ TEST_F(PlatformTest, StatusShowsModulesAndMotion) {
 
 TEST_F(PlatformTest, LinkDropFreezesValuesAndShowsInStatus) {
   ASSERT_EQ(Start(Make("drop", kStartOk, 3)), kStartOk);
-  float before = platform.GetValue("AI_2");               // call 1
-  EXPECT_EQ(platform.Status(), kDefaultStatus);           // call 2
-  EXPECT_TRUE(platform.SetValue("DO_1", 1));              // call 3
+  float before = platform.GetValue("AI_2");      // call 1
+  EXPECT_EQ(platform.Status(), kDefaultStatus);  // call 2
+  EXPECT_TRUE(platform.SetValue("DO_1", 1));     // call 3
   clock.now += 2.5;
-  EXPECT_EQ(platform.GetValue("AI_2"), before);           // frozen
-  EXPECT_EQ(platform.GetValue("DI_1"), 0.0f);             // never read before
+  EXPECT_EQ(platform.GetValue("AI_2"), before);  // frozen
+  EXPECT_EQ(platform.GetValue("DI_1"), 0.0f);    // never read before
   EXPECT_EQ(platform.Status(), kLinkLost);
   EXPECT_FALSE(platform.SetValue("DO_2", 1));
   EXPECT_EQ(platform.SetCalibration("AI_2", 0, 10), kCalibrationNoLink);

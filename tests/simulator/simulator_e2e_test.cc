@@ -1,10 +1,10 @@
 // varno-diag against the simulated platform in a pseudo-terminal, as a
 // newcomer runs it: every menu command with a visible effect, and the
 // message of each start scenario.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -38,7 +38,8 @@ class SimulatorFiles {
   std::vector<std::string> Calls() const {  // journal lines without time stamps
     std::ifstream file(*this / "journal.txt");
     std::vector<std::string> calls;
-    for (std::string line; std::getline(file, line);) calls.push_back(line.substr(line.find(' ') + 1));
+    for (std::string line; std::getline(file, line);)
+      calls.push_back(line.substr(line.find(' ') + 1));
     return calls;
   }
 
@@ -80,7 +81,9 @@ class Operator {
   void ExpectRow(const std::string& row) {
     ASSERT_TRUE(s_.WaitForScreen([&](const std::string& screen) {
       return ("\n" + screen + "\n").find("\n" + row + "\n") != std::string::npos;
-    })) << "wanted '" << row << "', screen:\n" << s_.ScreenText();
+    })) << "wanted '"
+        << row << "', screen:\n"
+        << s_.ScreenText();
   }
   void ExpectResult(const std::string& row) {
     ASSERT_NO_FATAL_FAILURE(ExpectRow(row));
@@ -162,7 +165,7 @@ TEST(SimulatorSession, MotionCommandsOnTheBuiltInPlatform) {
   ASSERT_TRUE(session.WaitForScreen([](const std::string& screen) { return screen.empty(); }));
   ASSERT_TRUE(session.Type(" "));
   ASSERT_NO_FATAL_FAILURE(op.Status("10000f"));  // dynamic parameters loaded
-  for (const char* command : {"1", "3", "4"}) {   // enable, home, start
+  for (const char* command : {"1", "3", "4"}) {  // enable, home, start
     ASSERT_NO_FATAL_FAILURE(op.Choose('8'));
     ASSERT_NO_FATAL_FAILURE(op.Answer("Introduce comando:", command));
     ASSERT_TRUE(session.Type(" "));
@@ -221,12 +224,16 @@ TEST(SimulatorSession, EachStartScenarioHasItsMessage) {
     std::string scenario;
     std::string message;
   } kCases[] = {
-      {"config-error", "Error al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
-      {"socket-error", "Error al arrancar VARNO. Codigo error: -2. Error al inicializar SOCKETS del HOST."},
+      {"config-error",
+       "Error al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
+      {"socket-error",
+       "Error al arrancar VARNO. Codigo error: -2. Error al inicializar SOCKETS del HOST."},
       {"unreachable", "Error al arrancar VARNO. Codigo error: -3. Imposible conectar con VARNO."},
-      {"missing-modules", "Error al arrancar VARNO. Codigo error: c. No fue posible conectar con "
-                          "todos o alguno de los modulos de VARNO."},
-      {"no-such-scenario", "Error al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
+      {"missing-modules",
+       "Error al arrancar VARNO. Codigo error: c. No fue posible conectar con "
+       "todos o alguno de los modulos de VARNO."},
+      {"no-such-scenario",
+       "Error al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.scenario);

@@ -18,8 +18,8 @@ TEST(Waveform, ValuesAtKnownTimes) {
       {{Shape::kSine, 2, 1, 4, 0, 0}, 0, 1},
       {{Shape::kSine, 2, 1, 4, 0, 0}, 1, 3},
       {{Shape::kSine, 2, 1, 4, 0, 0}, 3, -1},
-      {{Shape::kSine, 2, 1, 4, 0, 0}, 9, 3},      // a later period
-      {{Shape::kSine, 1, 0, 1, 0.25, 0}, 0, 1},   // phase shifts the start
+      {{Shape::kSine, 2, 1, 4, 0, 0}, 9, 3},     // a later period
+      {{Shape::kSine, 1, 0, 1, 0.25, 0}, 0, 1},  // phase shifts the start
       {{Shape::kRamp, 1, 0, 2, 0, 0}, 0, -1},
       {{Shape::kRamp, 1, 0, 2, 0, 0}, 0.5, -0.5},
       {{Shape::kRamp, 1, 0, 2, 0, 0}, 1.5, 0.5},
@@ -35,7 +35,9 @@ TEST(Waveform, ValuesAtKnownTimes) {
 
 TEST(Noise, DependsOnlyOnSeedNameAndMillisecond) {
   EXPECT_EQ(NoiseSample(7, "AI_2", 1.2341), NoiseSample(7, "AI_2", 1.2349));
-  int seed_differs = 0, name_differs = 0, time_differs = 0;
+  int seed_differs = 0;
+  int name_differs = 0;
+  int time_differs = 0;
   double sum = 0;
   for (int ms = 0; ms < 1000; ++ms) {
     double t = ms / 1000.0 + 0.0005;

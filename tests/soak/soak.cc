@@ -92,11 +92,9 @@ char Printable(Rng& rng) {
   return c == '0' ? '9' : c;
 }
 
-Action Typed(std::string text) {
-  return {text, text, static_cast<int>(text.size())};
-}
+Action Typed(const std::string& text) { return {text, text, static_cast<int>(text.size())}; }
 
-Action Line(std::string text) {
+Action Line(const std::string& text) {
   Action action = Typed(text + "\r");
   action.edits.back() = '\n';
   return action;
@@ -104,23 +102,20 @@ Action Line(std::string text) {
 
 // Arrows, Home, End, F1, F5, Ctrl+Up, the Linux console's F1, Delete, a
 // paste bracket, Shift+Tab, Alt+x and Alt+5.
-constexpr const char* kSequences[] = {
-    "\x1b[A",  "\x1b[B",    "\x1b[C",   "\x1b[D",    "\x1b[H",
-    "\x1b[F",  "\x1bOP",    "\x1b[15~", "\x1b[1;5A", "\x1b[[A",
-    "\x1b[3~", "\x1b[200~", "\x1b[Z",   "\x1bx",     "\x1b\x35"};
-constexpr const char* kBrokenSequences[] = {"\x1b[", "\x1b[12", "\x1bO",
-                                            "\x1b[1;"};
+constexpr const char* kSequences[] = {"\x1b[A",  "\x1b[B",    "\x1b[C",   "\x1b[D",    "\x1b[H",
+                                      "\x1b[F",  "\x1bOP",    "\x1b[15~", "\x1b[1;5A", "\x1b[[A",
+                                      "\x1b[3~", "\x1b[200~", "\x1b[Z",   "\x1bx",     "\x1b\x35"};
+constexpr const char* kBrokenSequences[] = {"\x1b[", "\x1b[12", "\x1bO", "\x1b[1;"};
 // Nothing typed reads as zero, so that a zero passed on is a value nobody
 // typed (the one a variable holds before its first read).
-constexpr const char* kNumbers[] = {
-    "7.5",         "-3",  "1e3", "15e-1",  "42",    "-5",    "2147483647",
-    "-2147483648", "1 2", "+.5", "3.4e38", "1e-40", "-.25e1"};
-constexpr const char* kNotNumbers[] = {
-    "abc", "nan", "inf",     "-Infinity", "1e39",       "2147483648",
-    "-",   ".",   "NAN(12)", "e5",        "99999999999"};
+constexpr const char* kNumbers[] = {"7.5",    "-3",         "1e3",         "15e-1", "42",
+                                    "-5",     "2147483647", "-2147483648", "1 2",   "+.5",
+                                    "3.4e38", "1e-40",      "-.25e1"};
+constexpr const char* kNotNumbers[] = {"abc",     "nan",        "inf",        "-Infinity",
+                                       "1e39",    "2147483648", "-",          ".",
+                                       "NAN(12)", "e5",         "99999999999"};
 constexpr const char* kNames[] = {
-    "DO_1", "DI_1", "AI_1",
-    "AO_2", "X",    "N123456789123456789123456789123456789123456789123"};
+    "DO_1", "DI_1", "AI_1", "AO_2", "X", "N123456789123456789123456789123456789123456789123"};
 
 // The keys an operator, or a cat on the keyboard, might press; weighted.
 struct Weighted {
@@ -130,7 +125,7 @@ struct Weighted {
 const Action kEscape{"\x1b", "", 1, Action::Then::kEscape};
 
 const Weighted kActions[] = {
-    {24, [](Rng& r) { return Typed(std::string(1, '1' + Uniform(r, 0, 7))); }},
+    {24, [](Rng& r) { return Typed(std::string(1, static_cast<char>('1' + Uniform(r, 0, 7)))); }},
     {12, [](Rng& r) { return Line(Uniform(r, 0, 3) ? "" : "\n"); }},
     {8, [](Rng&) { return kEscape; }},
     {8,
@@ -209,8 +204,8 @@ class TypedNumbers {
       }
     }
   }
-  bool HasFloat(float value) const { return floats_.count(Bits(value)) > 0; }
-  bool HasInt(long value) const { return ints_.count(value) > 0; }
+  bool HasFloat(float value) const { return floats_.contains(Bits(value)); }
+  bool HasInt(long value) const { return ints_.contains(value); }
 
  private:
   static std::uint32_t Bits(float value) {
@@ -254,8 +249,7 @@ Call ParseCall(const std::string& line) {
   if (!args.empty() && args[0] == '"') {
     for (i = 1; i < args.size() && args[i] != '"'; ++i) {
       if (args[i] == '\\' && i + 1 < args.size() && args[i + 1] == 'x') {
-        call.name +=
-            static_cast<char>(std::stoi(args.substr(i + 2, 2), nullptr, 16));
+        call.name += static_cast<char>(std::stoi(args.substr(i + 2, 2), nullptr, 16));
         i += 3;
       } else {
         if (args[i] == '\\') ++i;
@@ -265,17 +259,14 @@ Call ParseCall(const std::string& line) {
     i += 2;  // the closing quote and the comma
   }
   std::stringstream rest(i < args.size() ? args.substr(i) : "");
-  for (std::string number; std::getline(rest, number, ',');)
-    call.numbers.push_back(number);
+  for (std::string number; std::getline(rest, number, ',');) call.numbers.push_back(number);
   return call;
 }
 
 class Soak {
  public:
   Soak(std::uint64_t seed, int seconds, std::string logs)
-      : rng_(seed),
-        end_(Clock::now() + std::chrono::seconds(seconds)),
-        logs_(std::move(logs)) {}
+      : rng_(seed), end_(Clock::now() + std::chrono::seconds(seconds)), logs_(std::move(logs)) {}
 
   void Run() {
     while (Clock::now() < end_) RunSession();
@@ -285,25 +276,23 @@ class Soak {
         "soak: %ld keys (%ld bytes) in %d sessions, %d ended by the "
         "final Escape; %ld driver calls; %d times Ctrl-C left the tool "
         "running; %zu findings\n",
-        keys_, bytes_, sessions_, final_escapes_, calls_, kept_on_after_ctrl_c_,
-        findings_.size());
-    for (const std::string& f : findings_)
-      std::printf("  FINDING %s\n", f.c_str());
+        keys_, bytes_, sessions_, final_escapes_, calls_, kept_on_after_ctrl_c_, findings_.size());
+    for (const std::string& f : findings_) std::printf("  FINDING %s\n", f.c_str());
     if (!findings_.empty())
-      std::printf("replay with --seed %llu\n",
-                  static_cast<unsigned long long>(seed));
+      std::printf("replay with --seed %llu\n", static_cast<unsigned long long>(seed));
   }
   bool clean() const { return findings_.empty(); }
 
  private:
   void Find(const std::string& what) {
-    findings_.push_back("session " + std::to_string(sessions_) + ", key " +
-                        std::to_string(keys_) + ": " + what);
+    findings_.push_back("session " + std::to_string(sessions_) + ", key " + std::to_string(keys_) +
+                        ": " + what);
   }
 
   // Types the burst and waits until the tool has read it (or has left),
   // then does what the action says comes next.
-  void Send(PtySession& session, const Action& action) {
+  // Recurses once at most: the guard key is followed by nothing.
+  void Send(PtySession& session, const Action& action) {  // NOLINT(misc-no-recursion)
     keys_ += action.keys;
     bytes_ += static_cast<long>(action.bytes.size());
     typed_.Apply(action.edits);
@@ -322,19 +311,15 @@ class Soak {
       Find("the tool read nothing for 10 s");
     }
     switch (action.then) {
-      case Action::Then::kNothing:
-        break;
+      case Action::Then::kNothing: break;
       case Action::Then::kEscape:
         session.WaitFor(
             [&] {
-              return gone() || session.Output().find("Option>>> ", before) !=
-                                   std::string::npos;
+              return gone() || session.Output().find("Option>>> ", before) != std::string::npos;
             },
             kEscapeAlone);
         [[fallthrough]];
-      case Action::Then::kGuard:
-        Send(session, kGuard);
-        break;
+      case Action::Then::kGuard: Send(session, kGuard); break;
       case Action::Then::kInterrupt:
         // Where Ctrl-C interrupts, the tool leaves at once. It is not a
         // finding when it does not: typed bytes reach the terminal's line
@@ -355,15 +340,13 @@ class Soak {
   void RunSession() {
     ++sessions_;
     typed_ = TypedNumbers();
-    PtySession session(
-        Launch()
-            .Script(kScript)
-            .Env("ASAN_OPTIONS", "log_path=" + logs_ + "/asan:exitcode=23")
-            .Env("UBSAN_OPTIONS", "log_path=" + logs_ +
-                                      "/ubsan:exitcode=23:"
-                                      "print_stacktrace=1:halt_on_error=1"));
-    if (!session.started() ||
-        !session.WaitForOutput("correctamente arrancada") ||
+    PtySession session(Launch()
+                           .Script(kScript)
+                           .Env("ASAN_OPTIONS", "log_path=" + logs_ + "/asan:exitcode=23")
+                           .Env("UBSAN_OPTIONS", "log_path=" + logs_ +
+                                                     "/ubsan:exitcode=23:"
+                                                     "print_stacktrace=1:halt_on_error=1"));
+    if (!session.started() || !session.WaitForOutput("correctamente arrancada") ||
         !session.WaitForSettings(InKeyRead)) {
       Find("the tool did not start: " + session.error());
       return;
@@ -382,8 +365,7 @@ class Soak {
     auto at_menu = [&] {
       const auto settings = session.Settings();
       return settings && InKeyRead(*settings) &&
-             session.ScreenRow(session.Cursor().first).find("Option>>>") !=
-                 std::string::npos;
+             session.ScreenRow(session.Cursor().first).find("Option>>>") != std::string::npos;
     };
     for (int step = 0; step < 30 && session.Running(); ++step) {
       if (session.WaitFor(at_menu, std::chrono::milliseconds(300))) {
@@ -407,8 +389,7 @@ class Soak {
   void Check(PtySession& session) {
     const std::optional<e2e::ExitStatus> status = session.WaitForExit();
     if (status != 1)
-      Find("exit status " +
-           (status ? std::to_string(*status) : "none (still running)"));
+      Find("exit status " + (status ? std::to_string(*status) : "none (still running)"));
     if (!session.SettingsRestored()) Find("terminal settings not restored");
 
     const std::vector<std::string> journal = session.JournalLines();
@@ -418,8 +399,7 @@ class Soak {
       const Call call = ParseCall(line);
       if (call.entry == "close_ZUNVarno") ++closes;
       if (call.name.size() > kLongestName) Find("name too long: " + line);
-      if (call.entry == "setValue_ZUNVarno" ||
-          call.entry == "setCalibration_ZUNVarno") {
+      if (call.entry == "setValue_ZUNVarno" || call.entry == "setCalibration_ZUNVarno") {
         const std::size_t values = call.entry == "setValue_ZUNVarno" ? 1 : 2;
         for (std::size_t i = 0; i < values && i < call.numbers.size(); ++i) {
           if (!typed_.HasFloat(std::strtof(call.numbers[i].c_str(), nullptr)))
@@ -439,11 +419,10 @@ class Soak {
   void CheckSanitizerLogs() {
     for (const auto& entry : std::filesystem::directory_iterator(logs_)) {
       std::ifstream log(entry.path());
-      std::string first_lines, line;
-      for (int i = 0; i < 6 && std::getline(log, line); ++i)
-        first_lines += "\n    " + line;
-      Find("sanitizer report " + entry.path().filename().string() +
-           first_lines);
+      std::string first_lines;
+      std::string line;
+      for (int i = 0; i < 6 && std::getline(log, line); ++i) first_lines += "\n    " + line;
+      Find("sanitizer report " + entry.path().filename().string() + first_lines);
       std::filesystem::remove(entry.path());
     }
   }
@@ -468,19 +447,18 @@ int main(int argc, char** argv) {
     if (option == "--seed") {
       seed = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (option == "--seconds") {
-      seconds = std::atoi(argv[i + 1]);
+      seconds = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
     } else {
       std::fprintf(stderr, "usage: %s [--seed N] [--seconds S]\n", argv[0]);
       return 2;
     }
   }
   std::printf("soak: seed %llu, %d s (replay: --seed %llu --seconds %d)\n",
-              static_cast<unsigned long long>(seed), seconds,
-              static_cast<unsigned long long>(seed), seconds);
+              static_cast<unsigned long long>(seed), seconds, static_cast<unsigned long long>(seed),
+              seconds);
   std::fflush(stdout);
 
-  std::string logs =
-      (std::filesystem::temp_directory_path() / "varno-soak-XXXXXX").string();
+  std::string logs = (std::filesystem::temp_directory_path() / "varno-soak-XXXXXX").string();
   if (mkdtemp(logs.data()) == nullptr) {
     std::perror("mkdtemp");
     return 2;

@@ -31,8 +31,7 @@ TEST(ConsoleKeys, PressesBecomeTheConsoleRuntimesKeys) {
       {{0x10, 42, 0, ""}, Keys{}},                     // Shift alone
       {{0x5B, 91, kEnhancedKey, ""}, Keys{}},          // the Windows key
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(KeysFromPress(c.press), c.keys) << c.press.virtual_key;
+  for (const auto& c : cases) EXPECT_EQ(KeysFromPress(c.press), c.keys) << c.press.virtual_key;
 }
 
 }  // namespace

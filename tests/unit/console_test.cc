@@ -20,8 +20,7 @@ const std::string kMenu =
     "\n[6]. GET PARAMETER OF MOTO MOTION SYSTEM"
     "\n[7]. SET MOTION PARAMETERS OF MOTO MOTION SYSTEM"
     "\n[8]. SEND COMMAND TO MOTION SYSTEM OF MOTO\n[ESC]. EXIT\n\nOption>>> ";
-const std::string kStarted =
-    "\nPlataforma VARNO correctamente arrancada y detectada...";
+const std::string kStarted = "\nPlataforma VARNO correctamente arrancada y detectada...";
 
 // One run of the tool: bound to the fake driver unless told otherwise.
 struct ToolRun {
@@ -57,12 +56,23 @@ TEST(Launch, ArgumentCountChoosesTheStart) {
     std::size_t keys_left;
   } cases[] = {
       {{"varno-diag"}, "start_ZUNVarno()\nclose_ZUNVarno()\n", kStarted + kMenu, 0},
-      {{"varno-diag", "a b", "", "c"}, "start_ZUNVarno2(a b,,c)\nclose_ZUNVarno()\n",
-       kStarted + kMenu, 0},
+      {{"varno-diag", "a b", "", "c"},
+       "start_ZUNVarno2(a b,,c)\nclose_ZUNVarno()\n",
+       kStarted + kMenu,
+       0},
       // Refused at once: no start, no key wait.
-      {{"varno-diag", "a"}, "", "\nError al lanzar la aplicaci\xF3n. Revise los argumentos de entrada", 2},
-      {{"varno-diag", "a", "b"}, "", "\nError al lanzar la aplicaci\xF3n. Revise los argumentos de entrada", 2},
-      {{"varno-diag", "a", "b", "c", "d"}, "", "\nError al lanzar la aplicaci\xF3n. Revise los argumentos de entrada", 2},
+      {{"varno-diag", "a"},
+       "",
+       "\nError al lanzar la aplicaci\xF3n. Revise los argumentos de entrada",
+       2},
+      {{"varno-diag", "a", "b"},
+       "",
+       "\nError al lanzar la aplicaci\xF3n. Revise los argumentos de entrada",
+       2},
+      {{"varno-diag", "a", "b", "c", "d"},
+       "",
+       "\nError al lanzar la aplicaci\xF3n. Revise los argumentos de entrada",
+       2},
   };
   for (const auto& c : cases) {
     ToolRun run;
@@ -82,7 +92,9 @@ TEST(Launch, AFailedStartIsToldThenAwaitsAKeyAndNeverCloses) {
     std::string screen;
   } cases[] = {
       {-1, "\nError al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
-      {255, "\nError al arrancar VARNO. Codigo error: ff. No fue posible conectar con todos o alguno de los modulos de VARNO."},
+      {255,
+       "\nError al arrancar VARNO. Codigo error: ff. No fue posible conectar con todos o alguno de "
+       "los modulos de VARNO."},
       {0, ""},
       {-7, ""},
   };
@@ -109,9 +121,10 @@ TEST(Launch, ADriverThatCannotBeBoundIsToldAndNothingIsCalled) {
     return binding;
   });
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.terminal.screen,
-            "\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.so: falta la funcion getStatus_ZUNVarno"
-            "\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.so: falta la funcion MP_sendCommand");
+  EXPECT_EQ(
+      run.terminal.screen,
+      "\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.so: falta la funcion getStatus_ZUNVarno"
+      "\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.so: falta la funcion MP_sendCommand");
   EXPECT_EQ(run.terminal.keys.size(), 1u);
 
   ToolRun unloadable;
@@ -140,8 +153,7 @@ TEST(Menu, EndOfInputClosesLikeEscape) {
   ToolRun run;
   run.Session({'5', 'k'});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(FakeDriverCalls(),
-            "start_ZUNVarno()\ngetStatus_ZUNVarno()\nclose_ZUNVarno()\n");
+  EXPECT_EQ(FakeDriverCalls(), "start_ZUNVarno()\ngetStatus_ZUNVarno()\nclose_ZUNVarno()\n");
 }
 
 TEST(SignalCommands, ReadInputSamplesUntilEscapeSwallowingOtherKeys) {
@@ -151,14 +163,15 @@ TEST(SignalCommands, ReadInputSamplesUntilEscapeSwallowingOtherKeys) {
   run.Session({'1', 'x', 'y', kEsc, kEsc}, {"DI_1"});
   EXPECT_EQ(FakeDriverCalls(),
             "start_ZUNVarno()\n"
-                "getValue_ZUNVarno(DI_1)\ngetValue_ZUNVarno(DI_1)\n"
-                "getValue_ZUNVarno(DI_1)\ngetValue_ZUNVarno(DI_1)\n"
-                "getValue_ZUNVarno(DI_1)\nclose_ZUNVarno()\n");
-  EXPECT_EQ(run.terminal.screen,
-            kStarted + kMenu + "1<CLS>\n\nSIGNAL NAME? DI_1\n"
-            "\n DI_1 -> 1.000000<CLS>\n DI_1 -> 2.500000<CLS>"
-            "\n DI_1 -> -3.000000<CLS>\n DI_1 -> -3.000000<CLS>"
-            "\n DI_1 -> -3.000000<CLS>" + kMenu);
+            "getValue_ZUNVarno(DI_1)\ngetValue_ZUNVarno(DI_1)\n"
+            "getValue_ZUNVarno(DI_1)\ngetValue_ZUNVarno(DI_1)\n"
+            "getValue_ZUNVarno(DI_1)\nclose_ZUNVarno()\n");
+  EXPECT_EQ(run.terminal.screen, kStarted + kMenu +
+                                     "1<CLS>\n\nSIGNAL NAME? DI_1\n"
+                                     "\n DI_1 -> 1.000000<CLS>\n DI_1 -> 2.500000<CLS>"
+                                     "\n DI_1 -> -3.000000<CLS>\n DI_1 -> -3.000000<CLS>"
+                                     "\n DI_1 -> -3.000000<CLS>" +
+                                     kMenu);
 }
 
 TEST(SignalCommands, CalibrationAssistantReadsOnlyTheRawValue) {
@@ -176,9 +189,9 @@ TEST(SignalCommands, SetOutputPassesTheValueAsTypedAndTellsTheOutcome) {
     run.Session({'2', 'k', kEsc}, {"DO_1", " 7.5"});
     EXPECT_EQ(FakeDriverCalls(),
               "start_ZUNVarno()\nsetValue_ZUNVarno(DO_1,7.5)\nclose_ZUNVarno()\n");
-    EXPECT_EQ(run.terminal.screen,
-              kStarted + kMenu + "2<CLS>\n\nSIGNAL NAME? DO_1\n\nVALUE [0-1]]?  7.5\n" +
-                  (flag ? "\nSUCCESS" : "\nERROR updating signals") + kMenu);
+    EXPECT_EQ(run.terminal.screen, kStarted + kMenu +
+                                       "2<CLS>\n\nSIGNAL NAME? DO_1\n\nVALUE [0-1]]?  7.5\n" +
+                                       (flag ? "\nSUCCESS" : "\nERROR updating signals") + kMenu);
   }
 }
 
@@ -190,10 +203,10 @@ TEST(SignalCommands, MakeCalibrationAndStatusShowTheDriversAnswer) {
   EXPECT_EQ(FakeDriverCalls(),
             "start_ZUNVarno()\nsetCalibration_ZUNVarno(AI_1,1.5,-2)\n"
             "getStatus_ZUNVarno()\nclose_ZUNVarno()\n");
-  EXPECT_EQ(run.terminal.screen,
-            kStarted + kMenu + "4<CLS>\n\nSIGNAL NAME? AI_1\n\nVALUE A? 1.5\n"
-            "\nVALUE B? -2\n\nResultado de calibracion=-2" + kMenu +
-            "5<CLS>STATUS OF VARNO: 1f" + kMenu);
+  EXPECT_EQ(run.terminal.screen, kStarted + kMenu +
+                                     "4<CLS>\n\nSIGNAL NAME? AI_1\n\nVALUE A? 1.5\n"
+                                     "\nVALUE B? -2\n\nResultado de calibracion=-2" +
+                                     kMenu + "5<CLS>STATUS OF VARNO: 1f" + kMenu);
 }
 
 TEST(SignalCommands, BothCalibrationValuesMayStandOnOneLine) {
@@ -211,10 +224,11 @@ TEST(SignalCommands, SignalNamesFitTheBufferWholeOrAreAskedAgain) {
   run.Session({'1', kEsc, kEsc}, {longest + "x", longest});
   EXPECT_EQ(FakeDriverCalls(),
             "start_ZUNVarno()\ngetValue_ZUNVarno(" + longest + ")\nclose_ZUNVarno()\n");
-  EXPECT_NE(run.terminal.screen.find(
-                "\n\nSIGNAL NAME? " + longest + "x\n"
-                "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)"
-                "\n\nSIGNAL NAME? " + longest + "\n"),
+  EXPECT_NE(run.terminal.screen.find("\n\nSIGNAL NAME? " + longest +
+                                     "x\n"
+                                     "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)"
+                                     "\n\nSIGNAL NAME? " +
+                                     longest + "\n"),
             std::string::npos);
 }
 
@@ -254,19 +268,17 @@ TEST(MotionCommands, AskTheMotionSystemAsTold) {
             "MP_updateDynamicParameters(0.200000003,0.400000006,0.600000024,0.800000012,1)\n"
             "MP_updateDynamicParameters(0.200000003,0.400000006,0.600000024,0.800000012,1)\n"
             "MP_sendCommand(-5)\nMP_sendCommand(42)\nclose_ZUNVarno()\n");
-  EXPECT_EQ(run.terminal.screen,
-            kStarted + kMenu + "6<CLS>PARAMETER USER_WEIGHT: 70.500000" + kMenu + "7<CLS>" +
-                kMenu + "7<CLS>" + kMenu + "8<CLS>\nIntroduce comando: -5\n" + kMenu +
-                "8<CLS>\nIntroduce comando: 42\n" + kMenu);
+  EXPECT_EQ(run.terminal.screen, kStarted + kMenu + "6<CLS>PARAMETER USER_WEIGHT: 70.500000" +
+                                     kMenu + "7<CLS>" + kMenu + "7<CLS>" + kMenu +
+                                     "8<CLS>\nIntroduce comando: -5\n" + kMenu +
+                                     "8<CLS>\nIntroduce comando: 42\n" + kMenu);
 }
 
 TEST(Leaving, AnInterruptDuringADriverCallClosesOnceItReturns) {
   for (unsigned char option : {'1', '5', '6', '7'}) {
     ToolRun run;
-    static FakeTerminal* terminal;
-    terminal = &run.terminal;
-    g_fake_driver.during_call = [] {
-      if (g_fake_driver.calls.size() > 1) terminal->interrupted = true;
+    g_fake_driver.during_call = [&terminal = run.terminal] {
+      if (g_fake_driver.calls.size() > 1) terminal.interrupted = true;
     };
     run.Session({option, 'k', 'k', kEsc}, {"DI_1"});
     EXPECT_EQ(run.status, 1);
@@ -280,7 +292,10 @@ TEST(Leaving, EndOfInputAtAnyPromptClosesWithoutAFurtherCall) {
     unsigned char option;
     std::deque<std::string> lines;
   } cases[] = {
-      {'1', {}}, {'2', {"DO_1"}}, {'4', {"AI_1", "1"}}, {'8', {}},
+      {'1', {}},
+      {'2', {"DO_1"}},
+      {'4', {"AI_1", "1"}},
+      {'8', {}},
   };
   for (const auto& c : cases) {
     ToolRun run;

@@ -16,7 +16,7 @@ class FakeLibrary final : public SharedLibrary {
   explicit FakeLibrary(std::set<std::string> absent) : absent_(std::move(absent)) {}
   EntryPoint Find(const char* name) const override {
     lookups.emplace_back(name);
-    return absent_.count(name) ? nullptr : &AnyEntry;
+    return absent_.contains(name) ? nullptr : &AnyEntry;
   }
   mutable std::vector<std::string> lookups;
 
@@ -24,11 +24,17 @@ class FakeLibrary final : public SharedLibrary {
   std::set<std::string> absent_;
 };
 
-const std::vector<std::string> kTableOrder = {
-    "start_ZUNVarno", "start_ZUNVarno2", "getValue_ZUNVarno",
-    "setValue_ZUNVarno", "getAIValueForCalibration_ZUNVarno", "close_ZUNVarno",
-    "setCalibration_ZUNVarno", "getStatus_ZUNVarno", "MP_getParameter",
-    "MP_updateDynamicParameters", "MP_sendCommand"};
+const std::vector<std::string> kTableOrder = {"start_ZUNVarno",
+                                              "start_ZUNVarno2",
+                                              "getValue_ZUNVarno",
+                                              "setValue_ZUNVarno",
+                                              "getAIValueForCalibration_ZUNVarno",
+                                              "close_ZUNVarno",
+                                              "setCalibration_ZUNVarno",
+                                              "getStatus_ZUNVarno",
+                                              "MP_getParameter",
+                                              "MP_updateDynamicParameters",
+                                              "MP_sendCommand"};
 
 TEST(DriverBinding, LooksUpEachEntryOnceInTableOrder) {
   FakeLibrary library({});
@@ -36,10 +42,9 @@ TEST(DriverBinding, LooksUpEachEntryOnceInTableOrder) {
   EXPECT_TRUE(binding.bound());
   EXPECT_EQ(library.lookups, kTableOrder);
   const DriverApi& api = binding.api;
-  for (const void* slot :
-       {reinterpret_cast<const void*>(api.start_ZUNVarno),
-        reinterpret_cast<const void*>(api.MP_sendCommand),
-        reinterpret_cast<const void*>(api.getStatus_ZUNVarno)}) {
+  for (const void* slot : {reinterpret_cast<const void*>(api.start_ZUNVarno),
+                           reinterpret_cast<const void*>(api.MP_sendCommand),
+                           reinterpret_cast<const void*>(api.getStatus_ZUNVarno)}) {
     EXPECT_EQ(slot, reinterpret_cast<const void*>(&AnyEntry));
   }
 }
@@ -49,8 +54,7 @@ TEST(DriverBinding, NamesEveryMissingEntryAfterLookingUpAll) {
   const DriverBinding binding = BindDriver(library);
   EXPECT_FALSE(binding.bound());
   EXPECT_EQ(library.lookups, kTableOrder);
-  EXPECT_EQ(binding.missing,
-            (std::vector<std::string>{"getValue_ZUNVarno", "MP_sendCommand"}));
+  EXPECT_EQ(binding.missing, (std::vector<std::string>{"getValue_ZUNVarno", "MP_sendCommand"}));
 }
 
 TEST(DriverBinding, ALibraryThatCannotBeLoadedGivesTheSystemsReason) {

@@ -43,8 +43,7 @@ DriverApi FakeDriver() {
   };
   api.close_ZUNVarno = [] { Record("close_ZUNVarno()"); };
   api.setCalibration_ZUNVarno = [](const char* name, float a, float b) {
-    Record(StringPrintf("setCalibration_ZUNVarno(%s,%g,%g)", name, Wide(a),
-                        Wide(b)));
+    Record(StringPrintf("setCalibration_ZUNVarno(%s,%g,%g)", name, Wide(a), Wide(b)));
     return g_fake_driver.calibration_result;
   };
   api.getStatus_ZUNVarno = [] {
@@ -55,10 +54,9 @@ DriverApi FakeDriver() {
     Record(StringPrintf("MP_getParameter(%d)", static_cast<int>(number)));
     return g_fake_driver.parameter;
   };
-  api.MP_updateDynamicParameters = [](float a, float b, float c, float d,
-                                      float e) {
-    Record(StringPrintf("MP_updateDynamicParameters(%.9g,%.9g,%.9g,%.9g,%.9g)",
-                        Wide(a), Wide(b), Wide(c), Wide(d), Wide(e)));
+  api.MP_updateDynamicParameters = [](float a, float b, float c, float d, float e) {
+    Record(StringPrintf("MP_updateDynamicParameters(%.9g,%.9g,%.9g,%.9g,%.9g)", Wide(a), Wide(b),
+                        Wide(c), Wide(d), Wide(e)));
   };
   api.MP_sendCommand = [](std::int32_t command) {
     Record(StringPrintf("MP_sendCommand(%d)", static_cast<int>(command)));

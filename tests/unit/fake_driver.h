@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ struct FakeDriverState {
   float parameter = 70.5f;
   std::vector<std::string> calls;
   // Runs during each call, as an operator or a signal would act meanwhile.
-  void (*during_call)() = nullptr;
+  std::function<void()> during_call;
 };
 
 // Reset by FakeDriver() for each test.

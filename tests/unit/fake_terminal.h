@@ -35,7 +35,7 @@ class FakeTerminal final : public BufferedTerminal {
     }
     const unsigned char key = keys.front();
     keys.pop_front();
-    if (echo == Echo::kYes && key >= 0x20 && key <= 0x7E) screen += key;
+    if (echo == Echo::kYes && key >= 0x20 && key <= 0x7E) screen += static_cast<char>(key);
     return key;
   }
   bool KeyWaiting() override {

@@ -13,7 +13,7 @@ namespace {
 class ScriptedBytes final : public ByteSource {
  public:
   explicit ScriptedBytes(std::string script) : bytes_(script.begin(), script.end()) {}
-  std::optional<unsigned char> NextWithin(int) override {
+  std::optional<unsigned char> NextWithin(int /*timeout_ms*/) override {
     if (bytes_.empty()) return std::nullopt;
     const char c = bytes_.front();
     bytes_.pop_front();
@@ -67,15 +67,20 @@ TEST(KeyDecoder, DecodesTerminalSequencesIntoConsoleKeys) {
       {"\x1b[200;1;2Zx", {Grey(0xFF), Plain('x')}},
       {"\x1b[12|3", {Grey(0xFF), Plain('3')}},
       // Alt+key, including Alt with a command digit.
-      {"\x1b" "a", {Fn(0x80 | 'a')}},
-      {"\x1b" "1", {Fn(0x80 | '1')}},
+      {"\x1b"
+       "a",
+       {Fn(0x80 | 'a')}},
+      {"\x1b"
+       "1",
+       {Fn(0x80 | '1')}},
       {"\x1b[|", {Fn(0x80 | '[')}},
       {"\x1bO|", {Fn(0x80 | 'O')}},
       // A sequence broken off by a new one.
       {"\x1b[1\x1b[B", {Grey(0xFF), Grey(80)}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DecodeAll(c.bytes), c.keys) << "bytes: " << testing::PrintToString(std::string(c.bytes));
+    EXPECT_EQ(DecodeAll(c.bytes), c.keys)
+        << "bytes: " << testing::PrintToString(std::string(c.bytes));
   }
 }
 

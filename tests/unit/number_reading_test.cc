@@ -23,7 +23,7 @@ TEST(ParseFloat, TakesTheLongestNumberAndRefusesWhatIsNoNumber) {
       {"1ex", NumberStatus::kOk, 1.0f, 1},
       {".5", NumberStatus::kOk, 0.5f, 2},
       {"0x10", NumberStatus::kOk, 16.0f, 4},
-      {"1,5", NumberStatus::kOk, 1.0f, 1},  // "." is the decimal point
+      {"1,5", NumberStatus::kOk, 1.0f, 1},    // "." is the decimal point
       {"1e-50", NumberStatus::kOk, 0.0f, 5},  // underflow: nearest value
       {"abc", NumberStatus::kInvalid, 0, 0},
       {"", NumberStatus::kInvalid, 0, 0},
@@ -40,8 +40,10 @@ TEST(ParseFloat, TakesTheLongestNumberAndRefusesWhatIsNoNumber) {
     std::size_t consumed = 99;
     EXPECT_EQ(ParseFloat(c.text, &value, &consumed), c.status) << c.text;
     EXPECT_EQ(consumed, c.consumed) << c.text;
-    if (c.status == NumberStatus::kOk) EXPECT_EQ(value, c.value) << c.text;
-    else EXPECT_EQ(value, -99) << c.text << ": untouched";
+    if (c.status == NumberStatus::kOk)
+      EXPECT_EQ(value, c.value) << c.text;
+    else
+      EXPECT_EQ(value, -99) << c.text << ": untouched";
   }
 }
 

@@ -33,7 +33,8 @@ Typed Type(const std::vector<Key>& keys, std::size_t capacity = 5) {
 }
 
 TEST(LineEditor, EditsTheLineAndEchoesWhatItKeeps) {
-  const Key enter = Plain(13), backspace = Plain(8);
+  const Key enter = Plain(13);
+  const Key backspace = Plain(8);
   const struct {
     std::vector<Key> keys;
     std::string line, echo;
@@ -46,14 +47,22 @@ TEST(LineEditor, EditsTheLineAndEchoesWhatItKeeps) {
       // Special keys (an arrow is E0 'K', whose code is a letter) and
       // control keys are ignored.
       {{Key{0xE0, 'K'}, Key{0x00, 59}, Plain(3), Plain(9), Plain(0xE9), enter},
-       "", "\n", true, false},
+       "",
+       "\n",
+       true,
+       false},
       {{Plain('a'), Plain('b')}, "ab", "ab", false, false},
       // Past the capacity: echoed, counted, not stored; erasable.
       {{Plain('1'), Plain('2'), Plain('3'), Plain('4'), Plain('5'), Plain('6'), enter},
-       "12345", "123456\n", true, true},
-      {{Plain('1'), Plain('2'), Plain('3'), Plain('4'), Plain('5'), Plain('6'),
-        backspace, enter},
-       "12345", "123456\b \b\n", true, false},
+       "12345",
+       "123456\n",
+       true,
+       true},
+      {{Plain('1'), Plain('2'), Plain('3'), Plain('4'), Plain('5'), Plain('6'), backspace, enter},
+       "12345",
+       "123456\b \b\n",
+       true,
+       false},
   };
   for (const auto& c : cases) {
     const Typed typed = Type(c.keys);
@@ -72,9 +81,15 @@ TEST(StartReport, ToldInWordsForEveryCode) {
       {-1, "\nError al arrancar VARNO. Codigo error: -1. Fichero de configuracion incorrecto."},
       {-2, "\nError al arrancar VARNO. Codigo error: -2. Error al inicializar SOCKETS del HOST."},
       {-3, "\nError al arrancar VARNO. Codigo error: -3. Imposible conectar con VARNO."},
-      {2, "\nError al arrancar VARNO. Codigo error: 2. No fue posible conectar con todos o alguno de los modulos de VARNO."},
-      {255, "\nError al arrancar VARNO. Codigo error: ff. No fue posible conectar con todos o alguno de los modulos de VARNO."},
-      {INT32_MAX, "\nError al arrancar VARNO. Codigo error: 7fffffff. No fue posible conectar con todos o alguno de los modulos de VARNO."},
+      {2,
+       "\nError al arrancar VARNO. Codigo error: 2. No fue posible conectar con todos o alguno de "
+       "los modulos de VARNO."},
+      {255,
+       "\nError al arrancar VARNO. Codigo error: ff. No fue posible conectar con todos o alguno de "
+       "los modulos de VARNO."},
+      {INT32_MAX,
+       "\nError al arrancar VARNO. Codigo error: 7fffffff. No fue posible conectar con todos o "
+       "alguno de los modulos de VARNO."},
       {0, nullptr},
       {-4, nullptr},
       {-7, nullptr},
@@ -93,8 +108,7 @@ TEST(Windows1252, BecomesUtf8) {
   EXPECT_EQ(Windows1252ToUtf8("plain\n"), "plain\n");
   EXPECT_EQ(Windows1252ToUtf8(kArgumentsMessage),
             "\nError al lanzar la aplicaci\xC3\xB3n. Revise los argumentos de entrada");
-  EXPECT_EQ(Windows1252ToUtf8("\x80\x9F\xA0\xFF"),
-            "\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xBF");
+  EXPECT_EQ(Windows1252ToUtf8("\x80\x9F\xA0\xFF"), "\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xBF");
 }
 
 }  // namespace
