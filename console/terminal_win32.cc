@@ -81,16 +81,16 @@ class WindowsTerminal final : public BufferedTerminal {
   std::optional<Key> NextRedirectedKey();
   // Until redirected input can be read without blocking; false when an
   // interrupt comes first.
-  bool WaitForRedirectedInput();
+  static bool WaitForRedirectedInput();
   // Whether the console holds a press that gives a key; drops other events.
-  bool ConsoleKeyPending();
+  static bool ConsoleKeyPending();
   LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
   bool Write(std::string_view windows_1252);
   // Sends a clear that is being held back.
   bool Flush();
   // The screen API's clear, where the console takes no escape sequences.
-  void ClearWithConsoleApi();
+  static void ClearWithConsoleApi();
 
   bool output_takes_sequences_ = false;
   bool input_ended_ = false;

@@ -434,13 +434,13 @@ PtySession::PtySession(const Launch& launch)
   std::vector<char*> envp = Pointers(env);
 
   start_time_ = Clock::now();
-  pid_t pid = fork();
-  if (pid < 0) {
+  const pid_t child = fork();
+  if (child < 0) {
     error_ = "fork: " + std::string(std::strerror(errno));
     close(slave);
     return;
   }
-  if (pid == 0) {
+  if (child == 0) {
     // Only async-signal-safe calls from here to exec.
     close(master_);
     setsid();
@@ -454,7 +454,7 @@ PtySession::PtySession(const Launch& launch)
     _exit(127);
   }
   close(slave);
-  pid_ = pid;
+  pid_ = child;
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 

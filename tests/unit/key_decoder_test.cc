@@ -12,7 +12,7 @@ namespace {
 // sequence may lag, so a NextWithin() there finds nothing.
 class ScriptedBytes final : public ByteSource {
  public:
-  explicit ScriptedBytes(std::string script) : bytes_(script.begin(), script.end()) {}
+  explicit ScriptedBytes(const std::string& script) : bytes_(script.begin(), script.end()) {}
   std::optional<unsigned char> NextWithin(int /*timeout_ms*/) override {
     if (bytes_.empty()) return std::nullopt;
     const char c = bytes_.front();
