@@ -61,6 +61,13 @@ TEST(ConfigFile, ErrorsNameTheLine) {
        "cfg:4: scenario 'x': start must be ok, config-error, socket-error or unreachable"},
       {kModule + "[scenarios.x]\nmissing_modules = [1, 16]\n",
        "cfg:4: scenario 'x': missing modules are numbers from 1 to 15"},
+      // Refused before the TOML parser sees it.
+      {kModule + "# M\xC3\xB3"
+                 "dulo\nname = 1\n",
+       "cfg:3: only ASCII characters are accepted"},
+      // Refused by the parser, though text like it breaks its assumptions.
+      {kModule + "[[[\n", "cfg:3: "},
+      {"m=[}\n", "cfg:1: "},
   };
   for (const auto& c : kCases) {
     PlatformConfig config;
@@ -68,6 +75,12 @@ TEST(ConfigFile, ErrorsNameTheLine) {
     EXPECT_FALSE(ParseConfig(c.text, "cfg", &config, &error)) << c.text;
     EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.text;
   }
+}
+
+TEST(ConfigFile, TakesAByteOrderMark) {
+  PlatformConfig config;
+  std::string error;
+  EXPECT_TRUE(ParseConfig("\xEF\xBB\xBF" + kModule, "cfg", &config, &error)) << error;
 }
 
 TEST(ConfigFile, ExampleFileDescribesItsPlatform) {
