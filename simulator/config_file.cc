@@ -322,7 +322,7 @@ bool ReadScenarios(Reader& r, const toml::table& root, PlatformConfig& config) {
 // so the file must be ASCII throughout.
 std::optional<int> FirstLineOutsideAscii(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  const auto outside =
+  const std::string_view::iterator outside =
       std::ranges::find_if(text, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
   if (outside == text.end()) return std::nullopt;
   return 1 + static_cast<int>(std::count(text.begin(), outside, '\n'));
