@@ -14,7 +14,7 @@ Flow GetParameter(Session& session) {
   Terminal& terminal = session.terminal;
   terminal.Clear();
   const float weight = session.driver.MP_getParameter(kUserWeightParameter);
-  terminal.Print(StringPrintf("PARAMETER USER_WEIGHT: %f", static_cast<double>(weight)));
+  terminal.Print("PARAMETER USER_WEIGHT: " + FixedPoint(weight));
   terminal.ReadKey(Echo::kNo);
   return FlowAfter(terminal);
 }

@@ -16,7 +16,7 @@ Flow LiveReading(Session& session, GetValueEntry read) {
   const char* name = session.signal_name.data();
   for (;;) {
     const float value = read(name);
-    terminal.Print(StringPrintf("\n %s -> %f", name, static_cast<double>(value)));
+    terminal.Print(StringPrintf("\n %s -> %s", name, FixedPoint(value).c_str()));
     terminal.Clear();
     if (terminal.KeyWaiting()) {
       const std::optional<unsigned char> key = terminal.ReadKey(Echo::kNo);

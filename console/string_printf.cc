@@ -1,7 +1,9 @@
 #include "console/string_printf.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 
 // The messages are printf formats by definition.
 std::string StringPrintf(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
@@ -19,4 +21,12 @@ std::string StringPrintf(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   }
   va_end(args);
   return text;
+}
+
+std::string FixedPoint(double value) {
+  // "%f" of the largest double has 309 digits before the point.
+  char text[400];
+  const std::to_chars_result result =
+      std::to_chars(std::begin(text), std::end(text), value, std::chars_format::fixed, 6);
+  return {std::begin(text), result.ptr};
 }

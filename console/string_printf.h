@@ -10,3 +10,7 @@
 #endif
 
 std::string StringPrintf(const char* format, ...) VARNO_PRINTF_FORMAT(1, 2);
+
+// `value` as "%f" writes it in the C locale ("." as the decimal point), so
+// that a locale the driver library sets cannot change what is shown.
+std::string FixedPoint(double value);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <deque>
 #include <string>
 
 #include "console/input_buffer.h"
 #include "console/number_reader.h"
+#include "console/string_printf.h"
 
 namespace {
 
@@ -25,6 +27,12 @@ TEST(ParseFloat, TakesTheLongestNumberAndRefusesWhatIsNoNumber) {
       {"0x10", NumberStatus::kOk, 16.0f, 4},
       {"1,5", NumberStatus::kOk, 1.0f, 1},    // "." is the decimal point
       {"1e-50", NumberStatus::kOk, 0.0f, 5},  // underflow: nearest value
+      {"-1e-400", NumberStatus::kOk, -0.0f, 7},
+      {"0.0000000000000000000000000000000000000000000001e-300", NumberStatus::kOk, 0.0f, 53},
+      {"0x1p-150", NumberStatus::kOk, 0.0f, 8},
+      {"0x1.8p1", NumberStatus::kOk, 3.0f, 7},
+      {"0x", NumberStatus::kOk, 0.0f, 1},
+      {"1e400", NumberStatus::kInvalid, 0, 5},
       {"abc", NumberStatus::kInvalid, 0, 0},
       {"", NumberStatus::kInvalid, 0, 0},
       {"-", NumberStatus::kInvalid, 0, 0},
@@ -74,6 +82,22 @@ TEST(ParseInt, ReadsDecimalWithinThe32BitRange) {
     EXPECT_EQ(consumed, c.consumed) << c.text;
     EXPECT_EQ(value, c.status == NumberStatus::kOk ? c.value : -99) << c.text;
   }
+}
+
+// A driver library may set a locale whose decimal point is ",": numbers are
+// still read and written with ".".
+TEST(Numbers, ReadAndWrittenInTheCLocaleWhateverTheProcessLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+    GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps makes one)";
+  float value = 0;
+  std::size_t consumed = 0;
+  EXPECT_EQ(ParseFloat("7.5", &value, &consumed), NumberStatus::kOk);
+  EXPECT_EQ(value, 7.5f);
+  EXPECT_EQ(ParseFloat("7,5", &value, &consumed), NumberStatus::kOk);
+  EXPECT_EQ(consumed, 1u);
+  EXPECT_EQ(FixedPoint(70.0), "70.000000");
+  std::setlocale(LC_ALL, before.c_str());
 }
 
 // Lines as typed; running out is the end of input.
