@@ -25,14 +25,14 @@ bool ReportBindingFailure(const DriverBinding& binding, Terminal& terminal) {
 
 }  // namespace
 
-int Launch(std::span<const char* const> args, Terminal& terminal,
-           const std::function<DriverBinding()>& bind) {
-  const DriverBinding binding = bind();
+int Launch(std::span<const char* const> args, Terminal& terminal, const DriverBinding& binding) {
   if (ReportBindingFailure(binding, terminal)) {
     terminal.ReadKey(Echo::kNo);
     return kExitStatus;
   }
   const DriverApi& driver = binding.api;
+  // An interrupt while the library loaded: no start.
+  if (terminal.Leaving()) return kExitStatus;
 
   StartResult result;
   if (args.size() == 1) {

@@ -4,7 +4,10 @@
 #include "console/terminal.h"
 
 int main(int argc, char** argv) {
+  const ProcessGuard guard;
+  // Loaded before the terminal is taken over, so that a library that ends
+  // the process while it loads leaves the terminal as it was.
+  const DriverBinding binding = LoadAndBindDriver(VARNO_DRIVER_LIBRARY_NAME);
   const std::unique_ptr<Terminal> terminal = OpenConsole();
-  return Launch({argv, static_cast<std::size_t>(argc)}, *terminal,
-                [] { return LoadAndBindDriver(VARNO_DRIVER_LIBRARY_NAME); });
+  return Launch({argv, static_cast<std::size_t>(argc)}, *terminal, binding);
 }

@@ -12,6 +12,9 @@
 
 namespace {
 
+// As strtof and strtol: white space as the C locale has it comes first.
+const char* SkipWhiteSpace(const char* text) { return text + std::strspn(text, " \t\n\v\f\r"); }
+
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -50,7 +53,7 @@ bool TinyBeyondDouble(std::string_view number, bool hex) {
 
 NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed) {
   const char* const end = text + std::strlen(text);
-  const char* number = text;
+  const char* number = SkipWhiteSpace(text);
   const bool negative = *number == '-';
   if (*number == '+' || *number == '-') ++number;
   const char* digits = HexDigits(number);
@@ -83,11 +86,12 @@ NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed) {
 
 NumberStatus ParseInt(const char* text, std::int32_t* value, std::size_t* consumed) {
   const char* const end = text + std::strlen(text);
-  const char* digits = text + (*text == '+');
+  const char* const number = SkipWhiteSpace(text);
+  const char* digits = number + (*number == '+');
   long long parsed = 0;
   // from_chars takes a '-' but no '+'; a lone sign is no number.
   const auto [stop, error] = std::from_chars(digits, end, parsed);
-  if (stop == digits || (digits != text && *digits == '-')) {
+  if (stop == digits || (digits != number && *digits == '-')) {
     *consumed = 0;
     return NumberStatus::kInvalid;
   }

@@ -9,8 +9,9 @@
 
 #include "console/terminal.h"
 
-// `text` is NUL-terminated and starts at the number (white space already
-// skipped). *consumed is how many characters the number took (0 if none).
+// `text` is NUL-terminated; white space before the number is skipped as
+// strtof and strtol skip it. *consumed is how many characters the number
+// took, white space included (0 if none).
 // Never returns kLeave.
 NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed);
 NumberStatus ParseInt(const char* text, std::int32_t* value, std::size_t* consumed);

@@ -3,6 +3,8 @@
 // sequences and are decoded into the target console's two-byte keys. From a
 // pipe or a file every byte is one key. Interrupts (Ctrl-C outside key
 // reads, hang-up, terminate) make the tool leave in order; see OnInterrupt.
+// A crash, an abort or an exit inside the driver library restores the
+// terminal before the process ends; see OnFatalSignal and OnExit.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "console/buffered_terminal.h"
@@ -35,7 +38,9 @@ constexpr sig_atomic_t kModeRaw = 1;
 constexpr sig_atomic_t kModeKeyRead = 2;
 
 volatile sig_atomic_t g_interrupted = 0;
-int g_wake_fd = -1;  // write end of a pipe that wakes a blocked read
+int g_wake_fd = -1;                       // write end of a pipe that wakes a blocked wait
+int g_wake_read_fd = -1;                  // and its read end
+volatile sig_atomic_t g_orderly_end = 0;  // the tool itself is ending the run
 
 void ApplyMode(sig_atomic_t mode) {
   g_mode = mode;
@@ -81,7 +86,25 @@ void OnStop(int /*signal_number*/) {
   errno = saved_errno;
 }
 
+// Async-signal-safe: the terminal as it was found, the line that says the
+// driver library ended the run, and the tool's exit status.
+[[noreturn]] void EndRunForTheDriver() {
+  RestoreFoundMode();
+  if (write(STDOUT_FILENO, kDriverEndedRunMessage, sizeof kDriverEndedRunMessage - 1) < 0) {
+    // Nothing more can be told.
+  }
+  _exit(kExitStatus);
+}
+
+void OnFatalSignal(int /*signal_number*/) { EndRunForTheDriver(); }
+
+// An exit() that is not the tool's own comes from the driver library.
+void OnExit() {
+  if (!g_orderly_end) EndRunForTheDriver();
+}
+
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP};
 
 void InstallHandler(int signal_number, void (*handler)(int)) {
   struct sigaction action {};
@@ -92,6 +115,37 @@ void InstallHandler(int signal_number, void (*handler)(int)) {
   // which the wake pipe ends.
   action.sa_flags = SA_RESTART;
   sigaction(signal_number, &action, nullptr);
+}
+
+// The fatal signals' handler runs on a stack of its own, so that a stack
+// overflow inside the driver library is caught too.
+void InstallFatalHandlers() {
+  static char alternate_stack[64 * 1024];
+  stack_t stack{};
+  stack.ss_sp = alternate_stack;
+  stack.ss_size = sizeof alternate_stack;
+  sigaltstack(&stack, nullptr);
+  struct sigaction action {};
+  action.sa_handler = OnFatalSignal;
+  sigemptyset(&action.sa_mask);
+  // A fault inside the handler itself ends the process the default way.
+  action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+  for (int s : kFatalSignals) sigaction(s, &action, nullptr);
+}
+
+// Standard input, output and error that are closed are taken by /dev/null
+// opened the wrong way round: reads of input fail as ended input, writes of
+// output fail as a closed output does, and no later descriptor takes them.
+void HoldStandardDescriptors() {
+  constexpr int kFlags[] = {O_WRONLY, O_RDONLY, O_RDONLY};
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = open("/dev/null", kFlags[fd]);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
 }
 
 bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
@@ -122,12 +176,13 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
   LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
   bool Write(std::string_view bytes);
+  // Until standard output can take more; false on an interrupt or an error.
+  static bool WaitUntilWritable();
   // Sends a clear that is being held back.
   bool Flush();
 
   bool input_is_terminal_;
   bool output_is_terminal_;
-  int wake_read_fd_ = -1;
   bool input_ended_ = false;
   bool output_failed_ = false;
   std::string held_;                     // a clear not sent yet
@@ -138,15 +193,6 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
 PosixTerminal::PosixTerminal()
     : input_is_terminal_(isatty(STDIN_FILENO) == 1),
       output_is_terminal_(isatty(STDOUT_FILENO) == 1) {
-  int wake[2];
-  if (pipe(wake) == 0) {
-    for (int fd : wake) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-      fcntl(fd, F_SETFL, O_NONBLOCK);
-    }
-    wake_read_fd_ = wake[0];
-    g_wake_fd = wake[1];
-  }
   if (input_is_terminal_ && tcgetattr(STDIN_FILENO, &g_found) == 0) {
     g_raw = g_found;
     // Keys one at a time, unechoed, CR kept as CR (Enter reads as 13), no
@@ -162,20 +208,13 @@ PosixTerminal::PosixTerminal()
   } else {
     input_is_terminal_ = false;
   }
-  for (int s : kInterruptSignals) InstallHandler(s, OnInterrupt);
-  InstallHandler(SIGTSTP, OnStop);
-  // A closed output shows as a failed write, not as a fatal signal.
-  signal(SIGPIPE, SIG_IGN);
 }
 
+// The handlers stay to the end of the process: the guard's.
 PosixTerminal::~PosixTerminal() {
   if (!output_failed_) Flush();
-  // The terminal first: a signal arriving after the handlers are gone would
-  // otherwise end the tool with the terminal still raw.
   if (g_mode != 0) tcsetattr(STDIN_FILENO, TCSADRAIN, &g_found);
   g_mode = 0;
-  for (int s : kInterruptSignals) signal(s, SIG_DFL);
-  signal(SIGTSTP, SIG_DFL);
 }
 
 void PosixTerminal::Clear() {
@@ -203,14 +242,28 @@ bool PosixTerminal::Write(std::string_view bytes) {
   while (!bytes.empty()) {
     // cppcheck-suppress invalidLifetime ; every caller's string outlives the call
     const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      output_failed_ = true;
-      return false;
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+      continue;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    if (written < 0 && errno == EINTR) continue;
+    // An output left non-blocking (by an earlier program or the driver
+    // library) that cannot take more yet: wait until it can.
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilWritable()) continue;
+    output_failed_ = true;
+    return false;
   }
   return true;
+}
+
+bool PosixTerminal::WaitUntilWritable() {
+  for (;;) {
+    if (g_interrupted) return false;
+    pollfd fds[2] = {{STDOUT_FILENO, POLLOUT, 0}, {g_wake_read_fd, POLLIN, 0}};
+    const int ready = poll(fds, g_wake_read_fd >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && !g_interrupted && fds[0].revents != 0;
+  }
 }
 
 PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms, unsigned char* byte) {
@@ -229,8 +282,8 @@ PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms, unsigned char* b
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_read_fd_, POLLIN, 0}};
-    const int ready = poll(fds, wake_read_fd_ >= 0 ? 2 : 1, wait_ms);
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wake_read_fd, POLLIN, 0}};
+    const int ready = poll(fds, g_wake_read_fd >= 0 ? 2 : 1, wait_ms);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) return ByteRead::kTimeout;
     if (g_interrupted) return ByteRead::kInterrupted;
@@ -299,5 +352,26 @@ LineStatus PosixTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
 }
 
 }  // namespace
+
+ProcessGuard::ProcessGuard() {
+  HoldStandardDescriptors();
+  int wake[2];
+  if (pipe(wake) == 0) {
+    for (int fd : wake) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+    g_wake_read_fd = wake[0];
+    g_wake_fd = wake[1];
+  }
+  for (int s : kInterruptSignals) InstallHandler(s, OnInterrupt);
+  InstallHandler(SIGTSTP, OnStop);
+  InstallFatalHandlers();
+  std::atexit(OnExit);
+  // A closed output shows as a failed write, not as a fatal signal.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+ProcessGuard::~ProcessGuard() { g_orderly_end = 1; }
 
 std::unique_ptr<Terminal> OpenConsole() { return std::make_unique<PosixTerminal>(); }

@@ -3,10 +3,14 @@
 // keys; lines and numbers are edited and buffered here, so that discarding
 // buffered input means the same on every C runtime. From redirected input
 // every byte is one key. Ctrl-C (outside key reads), Ctrl-Break and closing
-// the window make the tool leave in order; see OnConsoleEvent.
+// the window make the tool leave in order; see OnConsoleEvent. A crash, an
+// abort or an exit inside the driver library restores the console modes
+// before the process ends; see EndRunForTheDriver.
 #include <windows.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "console/buffered_terminal.h"
@@ -44,6 +48,27 @@ bool g_output_is_console = false;
 void RestoreConsoleModes() {
   if (g_input_is_console) SetConsoleMode(g_input, g_found_input_mode);
   if (g_output_is_console) SetConsoleMode(g_output, g_found_output_mode);
+}
+
+std::atomic<bool> g_orderly_end{false};  // the tool itself is ending the run
+
+// The console modes as they were found, the line that says the driver
+// library ended the run, and the tool's exit status.
+[[noreturn]] void EndRunForTheDriver() {
+  RestoreConsoleModes();
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kDriverEndedRunMessage,
+            static_cast<DWORD>(sizeof kDriverEndedRunMessage - 1), &written, nullptr);
+  ExitProcess(kExitStatus);
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* /*exception*/) { EndRunForTheDriver(); }
+
+void OnAbort(int /*signal_number*/) { EndRunForTheDriver(); }
+
+// An exit() that is not the tool's own comes from the driver library.
+void OnExit() {
+  if (!g_orderly_end) EndRunForTheDriver();
 }
 
 // The first event asks the tool to leave as Escape does, once any driver call
@@ -102,7 +127,6 @@ class WindowsTerminal final : public BufferedTerminal {
 };
 
 WindowsTerminal::WindowsTerminal() {
-  g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   g_input = GetStdHandle(STD_INPUT_HANDLE);
   g_input_is_console = GetConsoleMode(g_input, &g_found_input_mode) != 0;
   if (g_input_is_console) {
@@ -117,13 +141,14 @@ WindowsTerminal::WindowsTerminal() {
         SetConsoleMode(g_output, g_found_output_mode | ENABLE_PROCESSED_OUTPUT |
                                      ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
   }
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+// The handlers stay to the end of the process: the guard's.
 WindowsTerminal::~WindowsTerminal() {
   if (!output_failed_) Flush();
-  SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
   RestoreConsoleModes();
+  g_input_is_console = false;
+  g_output_is_console = false;
 }
 
 void WindowsTerminal::Clear() {
@@ -343,5 +368,15 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
 }
 
 }  // namespace
+
+ProcessGuard::ProcessGuard() {
+  g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  SetUnhandledExceptionFilter(OnUnhandledException);
+  signal(SIGABRT, OnAbort);
+  std::atexit(OnExit);
+}
+
+ProcessGuard::~ProcessGuard() { g_orderly_end = true; }
 
 std::unique_ptr<Terminal> OpenConsole() { return std::make_unique<WindowsTerminal>(); }

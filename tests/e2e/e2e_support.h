@@ -26,6 +26,9 @@ inline const std::string kBadArgumentsOnAPipe =
 inline const std::string kLoadError =
     std::string("\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.") +
     (UnderWine() ? "dll" : "so") + ": ";
+inline const std::string kDriverEndedRun = std::string("\nLa libreria ZUNVARNO_HOSTDRIVER.") +
+                                           (UnderWine() ? "dll" : "so") +
+                                           " ha terminado la ejecucion.";
 inline const std::string kMenu =
     "\n\nVARNO DIAGNOSTIC TOOL"
     "\n*********************"

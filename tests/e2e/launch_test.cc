@@ -107,6 +107,11 @@ TEST(Launch, LibraryIsFoundInTheSystemsSearchOrder) {
     EXPECT_EQ(on_path.out.rfind(kStarted, 0), 0u) << on_path.out;
     return;
   }
+  // The run path is the tool's own folder and nothing else: a library in the
+  // folder it is started from is not loaded.
+  PipeRun from_here = RunWithPipes(Launch().Driver("").StartIn(full_driver_folder), "k");
+  ASSERT_EQ(from_here.error, "");
+  EXPECT_EQ(from_here.out.rfind(kLoadError, 0), 0u) << from_here.out;
   // LD_LIBRARY_PATH comes first: a run path set as RPATH rather than
   // RUNPATH would win over the variable.
   PipeRun run = RunWithPipes(

@@ -21,6 +21,7 @@ TEST(Leaving, EndOfInputOnAPipeClosesThePlatform) {
     std::string input;
     std::string script;
     Journal journal;
+    std::vector<int> closed = {};  // standard descriptors closed at the start
   };
   const Case cases[] = {
       {"start key wait", "", "", {kStartCall, kCloseCall}},
@@ -31,10 +32,13 @@ TEST(Leaving, EndOfInputOnAPipeClosesThePlatform) {
       {"command number", "k8", "", {kStartCall, kCloseCall}},
       {"key wait after a result", "k5", "", {kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}},
       {"key wait after a failed start", "", "start_ZUNVarno = -1", {"start_ZUNVarno() -> -1"}},
+      {"closed input", "", "", {kStartCall, kCloseCall}, {0}},
+      {"closed input and output", "", "", {kStartCall, kCloseCall}, {0, 1}},
+      {"closed output", "k1DI_1\n", "", {kStartCall, kCloseCall}, {1, 2}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.where);
-    PipeRun run = RunWithPipes(Launch().Script(c.script), c.input);
+    PipeRun run = RunWithPipes(Launch().Script(c.script).Closed(c.closed), c.input);
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1) << run.out;
     EXPECT_EQ(run.journal, c.journal);
@@ -176,6 +180,20 @@ TEST(Leaving, CtrlCIsAKeyWhereAKeyIsAwaited) {
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
   EXPECT_EQ(session.JournalLines(), (Journal{kStartCall, "getStatus_ZUNVarno() -> 0", kCloseCall}));
+}
+
+TEST(Leaving, InterruptWhileTheLibraryLoadsStartsNothing) {
+  if (UnderWine()) GTEST_SKIP() << kNoSuchSignalsOnWindows;
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    PtySession session(Launch().Script("load.delay_ms = 1000"));
+    ASSERT_TRUE(session.started()) << session.error();
+    ASSERT_TRUE(session.WaitForJournalLine("load()"));
+    ASSERT_TRUE(session.Signal(signal_number));
+    EXPECT_EQ(session.WaitForExit(), 1);
+    EXPECT_EQ(session.JournalLines(), Journal{"load()"});
+    EXPECT_TRUE(session.SettingsRestored());
+  }
 }
 
 TEST(Leaving, HangUpCloses) {

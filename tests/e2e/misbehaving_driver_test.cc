@@ -120,5 +120,52 @@ TEST(MisbehavingDriver, CtrlCDuringASlowCallLeavesOnceItReturns) {
   }
 }
 
+TEST(MisbehavingDriver, ARunTheLibraryEndsLeavesTheTerminalAsFound) {
+  const struct {
+    std::string script;
+    std::string typed;  // at the menu; none: it ends while loading
+  } cases[] = {
+      {"load.fault = segv", ""},
+      {"load.fault = exit", ""},
+      {"getStatus_ZUNVarno.fault = segv", "5"},
+      {"MP_sendCommand.fault = abort", "8-5\r"},
+      {"getValue_ZUNVarno.fault = exit", "1DI_1\r"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    PtySession session(Launch().Script(c.script));
+    ASSERT_TRUE(session.started()) << session.error();
+    if (!c.typed.empty()) {
+      ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+      ASSERT_TRUE(session.Type(c.typed));
+    }
+    EXPECT_EQ(session.WaitForExit(), 1);
+    EXPECT_TRUE(session.WaitForScreen(kDriverEndedRun.substr(1))) << session.ScreenText();
+    EXPECT_TRUE(session.SettingsRestored());
+  }
+}
+
+TEST(MisbehavingDriver, OutputLeftNonBlockingIsWaitedFor) {
+  if (UnderWine()) GTEST_SKIP() << "non-blocking output is a POSIX descriptor's flag";
+  PtySession session(Launch().Script("start_ZUNVarno.fault = nonblock"));
+  ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+  ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
+  ASSERT_TRUE(session.Type("DI_1\r"));
+  // Left unread, the terminal fills up and the samples stop: the tool must
+  // be waiting for the terminal then, not gone.
+  std::size_t samples = 0;
+  ASSERT_TRUE(session.folder().WaitForJournal([&](const Journal& journal) {
+    const std::size_t now = journal.size();
+    const bool stopped = now == samples && now > 10;
+    samples = now;
+    return stopped;
+  }));
+  EXPECT_TRUE(session.Running());
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+}
+
 }  // namespace
 }  // namespace varno::e2e

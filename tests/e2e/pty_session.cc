@@ -144,6 +144,13 @@ std::optional<ExitStatus> WaitForChild(pid_t pid, std::chrono::milliseconds time
   }
 }
 
+// In a forked child, just before exec: the working folder and the closed
+// descriptors that `launch` asks for. Async-signal-safe.
+void EnterAsLaunched(const Launch& launch) {
+  if (!launch.working_folder.empty() && chdir(launch.working_folder.c_str()) != 0) _exit(127);
+  for (int fd : launch.closed) close(fd);
+}
+
 // Runs `args` with standard input and output on /dev/null; its exit status,
 // or nullopt when it does not end within `timeout` (it is then killed).
 std::optional<ExitStatus> RunQuietly(std::vector<std::string> args, std::vector<std::string> env,
@@ -450,6 +457,7 @@ PtySession::PtySession(const Launch& launch)
     dup2(slave, 2);
     if (slave > 2) close(slave);
     ResetSignals();
+    EnterAsLaunched(launch);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
@@ -717,6 +725,7 @@ PipeRun RunWithPipes(const Launch& launch, std::string_view input,
     dup2(out[1], 1);
     dup2(err[1], 2);
     ResetSignals();
+    EnterAsLaunched(launch);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

@@ -61,6 +61,10 @@ struct Launch {
   bool journal = true;
   // The executable to copy; another tool of the same shape may stand in.
   std::string tool = ToolPath();
+  // The folder the tool starts in; empty: the test's own.
+  std::string working_folder;
+  // Standard descriptors (0-2) the tool starts with closed.
+  std::vector<int> closed;
 
   // Chainable setters: Launch().Args({"a", "b", "c"}).Script("...").
   Launch& Driver(std::string path) {
@@ -73,6 +77,14 @@ struct Launch {
   }
   Launch& Env(std::string name, std::string value) {
     env.emplace_back(std::move(name), std::move(value));
+    return *this;
+  }
+  Launch& StartIn(std::string folder) {
+    working_folder = std::move(folder);
+    return *this;
+  }
+  Launch& Closed(std::vector<int> descriptors) {
+    closed = std::move(descriptors);
     return *this;
   }
   Launch& Script(std::string text) {

@@ -5,13 +5,17 @@
 // the call begins so that a test can see a call that is still in progress.
 // VARNO_TEST_SCRIPT names a file of `name = value` lines giving the results
 // (a comma-separated list is returned in turn, its last value repeating) and
-// `name.delay_ms = N` lines that make a call sleep after journaling.
-// Without a script: both starts return 1, setValue_ZUNVarno 1, all else 0.
-// Only this library reads these variables. It is not thread-safe.
+// `name.delay_ms = N` lines that make a call sleep after journaling, and
+// `name.fault = F` lines that make it misbehave after that: F is segv,
+// abort, exit (exit(0)) or nonblock (leaves standard output non-blocking).
+// The name `load` stands for the library's loading: it is journaled as
+// `load()` when the script names it. Without a script: both starts return 1, setValue_ZUNVarno 1,
+// all else 0. Only this library reads these variables. It is not thread-safe.
 #include <cerrno>
 #include <cfloat>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -21,6 +25,11 @@
 #include <vector>
 
 #include "driver/driver_api.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #define VARNO_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -82,11 +91,38 @@ bool ParseNumber(const std::string& token, Kind kind, Value* value) {
   return *end == '\0';
 }
 
+enum class Fault { kNone, kSegv, kAbort, kExit, kNonBlock };
+
 struct Script {
   std::map<std::string, std::vector<Value>> results;
   std::map<std::string, long> delays_ms;
+  std::map<std::string, Fault> faults;
   std::map<std::string, size_t> calls;
 };
+
+// An entry's name, or `load`.
+bool IsScriptable(const std::string& name) { return name == "load" || FindEntry(name) != nullptr; }
+
+bool ParseFault(const std::string& text, Fault* fault) {
+  const std::map<std::string, Fault> kFaults = {{"segv", Fault::kSegv},
+                                                {"abort", Fault::kAbort},
+                                                {"exit", Fault::kExit},
+                                                {"nonblock", Fault::kNonBlock}};
+  const auto found = kFaults.find(text);
+  if (found == kFaults.end()) return false;
+  *fault = found->second;
+  return true;
+}
+
+// Splits `name` = "entry.suffix"; false when it does not end so.
+bool TakeSuffix(std::string* name, const std::string& suffix) {
+  if (name->size() <= suffix.size() ||
+      name->compare(name->size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  name->resize(name->size() - suffix.size());
+  return true;
+}
 
 void ReportMalformed(const char* path, int number, const std::string& line) {
   std::fprintf(stderr, "recording driver: %s line %d ignored: %s\n", path, number, line.c_str());
@@ -100,17 +136,17 @@ bool ParseScriptLine(const std::string& line, Script* script) {
   std::string name = Trim(line.substr(0, equals));
   std::string rest = line.substr(equals + 1);
 
-  const std::string delay_suffix = ".delay_ms";
-  if (name.size() > delay_suffix.size() &&
-      name.compare(name.size() - delay_suffix.size(), delay_suffix.size(), delay_suffix) == 0) {
-    name.resize(name.size() - delay_suffix.size());
+  if (TakeSuffix(&name, ".delay_ms")) {
     Value delay;
-    if (FindEntry(name) == nullptr || !ParseNumber(Trim(rest), Kind::kInteger, &delay) ||
+    if (!IsScriptable(name) || !ParseNumber(Trim(rest), Kind::kInteger, &delay) ||
         delay.integer < 0) {
       return false;
     }
     script->delays_ms[name] = static_cast<long>(delay.integer);
     return true;
+  }
+  if (TakeSuffix(&name, ".fault")) {
+    return IsScriptable(name) && ParseFault(Trim(rest), &script->faults[name]);
   }
 
   const Entry* entry = FindEntry(name);
@@ -219,6 +255,14 @@ std::string Float(float value) {
 
 std::string Integer(long long value) { return std::to_string(value); }
 
+#if defined(_WIN32)
+void SetOutputNonBlocking() {}
+#else
+void SetOutputNonBlocking() {
+  fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+}
+#endif
+
 // Appends one line to the journal, then sleeps for the call's scripted delay.
 void Record(const char* name, const std::string& arguments, const std::string& result) {
   const char* path = std::getenv("VARNO_TEST_JOURNAL");
@@ -235,7 +279,22 @@ void Record(const char* name, const std::string& arguments, const std::string& r
   if (delay != TheScript().delays_ms.end() && delay->second > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay->second));
   }
+  const auto fault = TheScript().faults.find(name);
+  switch (fault == TheScript().faults.end() ? Fault::kNone : fault->second) {
+    case Fault::kNone: break;
+    case Fault::kSegv: std::raise(SIGSEGV); break;
+    case Fault::kAbort: std::abort();
+    case Fault::kExit: std::exit(0);
+    case Fault::kNonBlock: SetOutputNonBlocking(); break;
+  }
 }
+
+// The library's loading, when the script names it.
+[[maybe_unused]] const bool kLoaded = [] {
+  const Script& script = TheScript();
+  if (script.delays_ms.contains("load") || script.faults.contains("load")) Record("load", "", "");
+  return true;
+}();
 
 }  // namespace
 

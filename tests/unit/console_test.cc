@@ -38,7 +38,7 @@ struct ToolRun {
         return binding;
       };
     }
-    status = Launch(args, terminal, bind);
+    status = Launch(args, terminal, bind());
   }
   // Starts, presses a key past the start message, then types the rest.
   void Session(std::vector<unsigned char> keys, std::deque<std::string> lines = {}) {
