@@ -1,5 +1,6 @@
 #include "console/buffered_terminal.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "console/line_editor.h"
@@ -21,6 +22,12 @@ LineStatus BufferedTerminal::ReadLine(std::span<char> buffer) {
     status = ReadRawLine(&line, capacity);
   else if (line.size() > capacity)
     status = LineStatus::kTooLong;
+  if (status == LineStatus::kOk && std::any_of(line.begin(), line.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte > 0x7E;
+      })) {
+    status = LineStatus::kNotPrintable;
+  }
   if (status == LineStatus::kOk) {
     std::memcpy(buffer.data(), line.data(), line.size());
     buffer[line.size()] = '\0';
@@ -42,8 +49,8 @@ NumberStatus BufferedTerminal::ReadInt(std::int32_t* value) {
 
 LineStatus EditTypedLine(const std::function<std::optional<Key>()>& next_key,
                          const std::function<bool(std::string_view)>& echo, std::string* line,
-                         std::size_t capacity) {
-  LineEditor editor(capacity);
+                         std::size_t capacity, LineEditor::Encoding encoding) {
+  LineEditor editor(capacity, encoding);
   for (;;) {
     const std::optional<Key> key = next_key();
     if (!key) return LineStatus::kLeave;

@@ -11,6 +11,7 @@
 
 #include "console/input_buffer.h"
 #include "console/key_decoder.h"
+#include "console/line_editor.h"
 #include "console/terminal.h"
 
 class BufferedTerminal : public Terminal {
@@ -30,11 +31,11 @@ class BufferedTerminal : public Terminal {
 };
 
 // A line typed at the console: keys from `next_key` (empty when the tool
-// must leave) are edited as LineEditor does, and what the screen must show
-// goes to `echo` (false when it cannot be shown).
+// must leave) are edited as LineEditor does for the console's encoding, and
+// what the screen must show goes to `echo` (false when it cannot be shown).
 LineStatus EditTypedLine(const std::function<std::optional<Key>()>& next_key,
                          const std::function<bool(std::string_view)>& echo, std::string* line,
-                         std::size_t capacity);
+                         std::size_t capacity, LineEditor::Encoding encoding);
 
 // A line of redirected input, read byte by byte from `next_byte` (empty at
 // the end of input) so that nothing past the line end is taken in. A "\r"

@@ -20,7 +20,8 @@ NumberStatus InputBuffer::ReadNumber(T* value, Parse parse, const LineSource& mo
         pending_ = std::move(line);
         pending_ += '\n';
         break;
-      case LineStatus::kTooLong: return NumberStatus::kInvalid;
+      case LineStatus::kTooLong:
+      case LineStatus::kNotPrintable: return NumberStatus::kInvalid;
       case LineStatus::kLeave: return NumberStatus::kLeave;
     }
   }

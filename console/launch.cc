@@ -12,8 +12,10 @@ namespace {
 // Tells the operator why the driver cannot be used; false when it can.
 bool ReportBindingFailure(const DriverBinding& binding, Terminal& terminal) {
   if (!binding.loaded) {
-    terminal.Print(StringPrintf("\nError al cargar la libreria %s: %s", VARNO_DRIVER_LIBRARY_NAME,
-                                binding.load_error.c_str()));
+    // The system's reason in its own encoding, after the tool's words.
+    if (terminal.Print(
+            StringPrintf("\nError al cargar la libreria %s: ", VARNO_DRIVER_LIBRARY_NAME)))
+      terminal.PrintSystemText(binding.load_error);
     return true;
   }
   for (const std::string& name : binding.missing) {

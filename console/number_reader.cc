@@ -63,7 +63,8 @@ NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed) {
   float parsed = 0;
   const auto [stop, error] = std::from_chars(
       digits, end, parsed, hex ? std::chars_format::hex : std::chars_format::general);
-  if (stop == digits) {
+  // from_chars would take a second sign.
+  if (stop == digits || *digits == '-') {
     *consumed = 0;
     return NumberStatus::kInvalid;
   }

@@ -25,6 +25,9 @@ bool ReadSignalName(Session& session) {
       case LineStatus::kTooLong:
         terminal.Print("\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)");
         break;
+      case LineStatus::kNotPrintable:
+        terminal.Print("\nSIGNAL NAME MAY HOLD PRINTABLE ASCII CHARACTERS ONLY");
+        break;
       case LineStatus::kLeave: return false;
     }
   }

@@ -13,7 +13,8 @@ enum class Echo { kNo, kYes };
 
 enum class LineStatus {
   kOk,
-  kTooLong,  // the whole line was consumed; the buffer holds nothing useful
+  kTooLong,       // the whole line was consumed; the buffer holds nothing useful
+  kNotPrintable,  // the same, for a line holding a byte other than printable ASCII
   kLeave,
 };
 
@@ -35,6 +36,10 @@ class Terminal {
   // wait. False when the tool must leave.
   virtual bool Print(std::string_view text) = 0;
 
+  // The same for text the operating system gave (a loader's reason), which
+  // is UTF-8 and is shown as the system gave it.
+  virtual bool PrintSystemText(std::string_view utf8) = 0;
+
   // Blocks for one key press. Ctrl-C reads as key 3 here. A special key
   // arrives as two keys: a lead-in (0x00 or 0xE0), then its code.
   // With Echo::kYes, printable ASCII is shown as typed.
@@ -49,7 +54,9 @@ class Terminal {
 
   // Reads a line up to its end into `buffer` as a NUL-terminated string
   // without the line end. Never writes past the buffer: a line that does not
-  // fit is consumed whole and reported as kTooLong.
+  // fit is consumed whole and reported as kTooLong. A line that holds any
+  // byte but printable ASCII (a NUL, which would end the string early, a
+  // Tab, a character beyond ASCII) is consumed and reported as kNotPrintable.
   virtual LineStatus ReadLine(std::span<char> buffer) = 0;
 
   // Reads a number as scanf's "%f" or "%d" would: skips white space and line

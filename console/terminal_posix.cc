@@ -157,6 +157,9 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
 
   void Clear() override;
   bool Print(std::string_view text) override;
+  bool PrintSystemText(std::string_view utf8) override {
+    return !Leaving() && Flush() && Write(utf8);
+  }
   std::optional<unsigned char> ReadKey(Echo echo) override;
   bool KeyWaiting() override;
   bool Leaving() const override { return g_interrupted || input_ended_ || output_failed_; }
@@ -345,8 +348,10 @@ bool PosixTerminal::KeyWaiting() {
 LineStatus PosixTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (input_is_terminal_) {
+    // The terminal's characters are UTF-8, as the tool's messages are.
     return EditTypedLine([this] { return NextKey(); },
-                         [this](std::string_view shown) { return Write(shown); }, line, capacity);
+                         [this](std::string_view shown) { return Write(shown); }, line, capacity,
+                         LineEditor::Encoding::kUtf8);
   }
   return ReadLineOfBytes([this] { return NextWithin(-1); }, line, capacity);
 }

@@ -95,6 +95,9 @@ class WindowsTerminal final : public BufferedTerminal {
 
   void Clear() override;
   bool Print(std::string_view text) override;
+  bool PrintSystemText(std::string_view utf8) override {
+    return !Leaving() && Flush() && WriteUtf8(utf8);
+  }
   std::optional<unsigned char> ReadKey(Echo echo) override;
   bool KeyWaiting() override;
   bool Leaving() const override { return g_interrupted || input_ended_ || output_failed_; }
@@ -112,6 +115,10 @@ class WindowsTerminal final : public BufferedTerminal {
   LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
   bool Write(std::string_view windows_1252);
+  // The same for UTF-8 text; redirected, in the system's ANSI code page.
+  bool WriteUtf8(std::string_view utf8);
+  // Redirected output, as it stands.
+  bool WriteBytes(std::string_view bytes);
   // Sends a clear that is being held back.
   bool Flush();
   // The screen API's clear, where the console takes no escape sequences.
@@ -198,30 +205,44 @@ bool WindowsTerminal::Flush() {
 
 bool WindowsTerminal::Write(std::string_view windows_1252) {
   if (windows_1252.empty()) return true;
+  if (g_output_is_console) return WriteUtf8(Windows1252ToUtf8(windows_1252));
+  return WriteBytes(windows_1252);  // redirected: the bytes as they are
+}
+
+bool WindowsTerminal::WriteUtf8(std::string_view utf8) {
+  if (utf8.empty()) return true;
+  std::wstring wide(utf8.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                         wide.data(), static_cast<int>(wide.size()));
+  if (length <= 0) {
+    output_failed_ = true;
+    return false;
+  }
   if (g_output_is_console) {
     // As characters, so that every one shows whatever the code page.
-    const std::string utf8 = Windows1252ToUtf8(windows_1252);
-    std::wstring wide(utf8.size(), L'\0');
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                           wide.data(), static_cast<int>(wide.size()));
     DWORD written = 0;
-    if (length <= 0 ||
-        !WriteConsoleW(g_output, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
+    if (!WriteConsoleW(g_output, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
       output_failed_ = true;
       return false;
     }
     return true;
   }
-  // Redirected: the bytes as they are.
-  while (!windows_1252.empty()) {
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, bytes.data(), size, nullptr, nullptr);
+  return WriteBytes(bytes);
+}
+
+bool WindowsTerminal::WriteBytes(std::string_view bytes) {
+  while (!bytes.empty()) {
     DWORD written = 0;
-    if (!WriteFile(g_output, windows_1252.data(), static_cast<DWORD>(windows_1252.size()), &written,
-                   nullptr) ||
+    if (!WriteFile(g_output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written == 0) {
       output_failed_ = true;
       return false;
     }
-    windows_1252.remove_prefix(written);
+    bytes.remove_prefix(written);
   }
   return true;
 }
@@ -355,8 +376,10 @@ bool WindowsTerminal::KeyWaiting() {
 LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (g_input_is_console) {
+    // The console runtime's keys are single bytes of the console's code page.
     return EditTypedLine([this] { return NextKey(false); },
-                         [this](std::string_view shown) { return Write(shown); }, line, capacity);
+                         [this](std::string_view shown) { return Write(shown); }, line, capacity,
+                         LineEditor::Encoding::kSingleByte);
   }
   return ReadLineOfBytes(
       [this]() -> std::optional<unsigned char> {

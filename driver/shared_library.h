@@ -12,7 +12,8 @@ class SharedLibrary {
   virtual ~SharedLibrary() = default;
 
   // Loads a library by bare file name through the system's ordinary search.
-  // On failure returns null and sets *error to the system's own reason.
+  // On failure returns null and sets *error to the system's own reason, in
+  // UTF-8.
   // The library is never unloaded: destroying the object keeps it mapped.
   static std::unique_ptr<SharedLibrary> Load(const char* file_name, std::string* error);
 

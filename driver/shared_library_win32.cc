@@ -6,8 +6,8 @@
 
 namespace {
 
-// The system's own words for an error code, in Windows-1252 like the tool's
-// messages whatever the system's code page, without the trailing line end.
+// The system's own words for an error code, in UTF-8 whatever the system's
+// code page, without the trailing line end.
 // Some messages name the file as "%1" (ERROR_BAD_EXE_FORMAT: "%1 is not a
 // valid Win32 application."): it is put in.
 std::string SystemMessage(DWORD error, const std::string& file_name) {
@@ -17,11 +17,11 @@ std::string SystemMessage(DWORD error, const std::string& file_name) {
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message;
   if (length != 0 && text != nullptr) {
-    const int size =
-        WideCharToMultiByte(1252, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                         nullptr, nullptr);
     if (size > 0) {
       message.resize(static_cast<std::size_t>(size));
-      WideCharToMultiByte(1252, 0, text, static_cast<int>(length), message.data(), size, nullptr,
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size, nullptr,
                           nullptr);
     }
   }

@@ -28,6 +28,7 @@ class FakeTerminal final : public BufferedTerminal {
     screen += text;
     return true;
   }
+  bool PrintSystemText(std::string_view utf8) override { return Print(utf8); }
   std::optional<unsigned char> ReadKey(Echo echo) override {
     if (Leaving() || keys.empty()) {
       ended_ = true;

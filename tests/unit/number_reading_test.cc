@@ -36,6 +36,7 @@ TEST(ParseFloat, TakesTheLongestNumberAndRefusesWhatIsNoNumber) {
       {"abc", NumberStatus::kInvalid, 0, 0},
       {"", NumberStatus::kInvalid, 0, 0},
       {"-", NumberStatus::kInvalid, 0, 0},
+      {"--5", NumberStatus::kInvalid, 0, 0},
       {"nan", NumberStatus::kInvalid, 0, 3},
       {"NaN(12)", NumberStatus::kInvalid, 0, 7},
       {"inf", NumberStatus::kInvalid, 0, 3},

@@ -45,16 +45,20 @@ TEST(LineEditor, EditsTheLineAndEchoesWhatItKeeps) {
       {{Plain('a'), backspace, Plain('c'), enter}, "c", "a\b \bc\n", true, false},
       {{backspace, enter}, "", "\n", true, false},
       // Special keys (an arrow is E0 'K', whose code is a letter) and
-      // control keys are ignored.
-      {{Key{0xE0, 'K'}, Key{0x00, 59}, Plain(3), Plain(9), Plain(0xE9), enter},
-       "",
-       "\n",
+      // Escape are no characters.
+      {{Key{0xE0, 'K'}, Key{0x00, 59}, Plain(27), enter}, "", "\n", true, false},
+      // Every other byte is kept and shown: control keys in caret notation,
+      // a byte beyond ASCII as it came; Backspace erases what it showed.
+      {{Plain('1'), Plain(9), Plain('5'), Plain(0), Plain(0xE9), enter},
+       std::string("1\t5\0\xE9", 5),
+       "1^I5^@\xE9\n",
        true,
        false},
+      {{Plain('a'), Plain(3), backspace, backspace}, "", "a^C\b\b  \b\b\b \b", false, false},
       {{Plain('a'), Plain('b')}, "ab", "ab", false, false},
-      // Past the capacity: echoed, counted, not stored; erasable.
+      // Past the capacity: kept whole, judged too long; erasable.
       {{Plain('1'), Plain('2'), Plain('3'), Plain('4'), Plain('5'), Plain('6'), enter},
-       "12345",
+       "123456",
        "123456\n",
        true,
        true},
@@ -114,6 +118,22 @@ TEST(Windows1252, BecomesUtf8) {
 }  // namespace
 
 namespace {
+
+TEST(LineEditor, BackspaceErasesAWholeUtf8Character) {
+  // "-é" then a pasted minus sign (U+2212) and a stray continuation byte.
+  const std::vector<unsigned char> typed = {'-', 0xC3, 0xA9, 0xE2, 0x88, 0x92, 0x80};
+  const struct {
+    std::size_t erased;
+    std::string line;
+  } cases[] = {{1, "-\xC3\xA9\xE2\x88\x92"}, {2, "-\xC3\xA9"}, {3, "-"}, {4, ""}};
+  for (const auto& c : cases) {
+    LineEditor editor(49, LineEditor::Encoding::kUtf8);
+    std::string echo;
+    for (unsigned char byte : typed) editor.Press(Plain(byte), &echo);
+    for (std::size_t i = 0; i < c.erased; ++i) editor.Press(Plain(8), &echo);
+    EXPECT_EQ(editor.line(), c.line) << c.erased;
+  }
+}
 
 TEST(ReadLineOfBytes, TakesOneLineAndNothingPastIt) {
   const struct {
