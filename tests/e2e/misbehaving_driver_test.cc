@@ -22,8 +22,7 @@ TEST(MisbehavingDriver, ReadingsAreShownAsReceived) {
     std::string shown;   // between the option's echo and the menu again
   };
   const std::string live = "\n\nSIGNAL NAME? \n DI_1 -> ";
-  // "%f" spells a negative NaN as the C runtime does.
-  const std::string negative_nan = UnderWine() ? "nan" : "-nan";
+  const std::string negative_nan = "-nan";
   const Case cases[] = {
       {"getValue_ZUNVarno = nan", "1DI_1\n\x1b", live + "nan"},
       {"getValue_ZUNVarno = -nan", "1DI_1\n\x1b", live + negative_nan},
