@@ -28,6 +28,16 @@ const char* HexDigits(const char* text) {
   return nullptr;
 }
 
+// Where from_chars must stop reading a "0x" number's digits: libstdc++ 12
+// takes "p+-1" as an exponent, which strtof does not.
+const char* HexNumberLimit(const char* digits, const char* end) {
+  const char* mark = digits;
+  while (mark != end && (IsHexDigit(*mark) || *mark == '.')) ++mark;
+  if (end - mark >= 3 && (mark[0] == 'p' || mark[0] == 'P') && mark[1] == '+' && mark[2] == '-')
+    return mark;
+  return end;
+}
+
 // For a number out of the double's range, so beyond 1e300 or below 1e-300:
 // whether it is tiny, from the order of its first significant digit.
 bool TinyBeyondDouble(std::string_view number, bool hex) {
@@ -61,8 +71,9 @@ NumberStatus ParseFloat(const char* text, float* value, std::size_t* consumed) {
   if (!hex) digits = number;
 
   float parsed = 0;
-  const auto [stop, error] = std::from_chars(
-      digits, end, parsed, hex ? std::chars_format::hex : std::chars_format::general);
+  const auto [stop, error] =
+      std::from_chars(digits, hex ? HexNumberLimit(digits, end) : end, parsed,
+                      hex ? std::chars_format::hex : std::chars_format::general);
   // from_chars would take a second sign.
   if (stop == digits || *digits == '-') {
     *consumed = 0;

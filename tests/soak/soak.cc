@@ -149,11 +149,14 @@ const Weighted kActions[] = {
        for (char& c : text) c = Printable(r);
        return Line(text);
      }},
+    // Bytes beyond ASCII, kept in a line as typed; none starts a UTF-8
+    // character, so that Backspace erases one byte of them at a time.
     {4,
      [](Rng& r) {
        std::string bytes(Uniform(r, 1, 4), ' ');
-       for (char& c : bytes) c = static_cast<char>(Uniform(r, 0x80, 0xFF));
-       return Action{bytes, "", static_cast<int>(bytes.size())};
+       for (char& c : bytes)
+         c = static_cast<char>(Uniform(r, 0, 1) ? Uniform(r, 0x80, 0xC1) : Uniform(r, 0xF5, 0xFF));
+       return Action{bytes, bytes, static_cast<int>(bytes.size())};
      }},
     {4,
      [](Rng& r) {
@@ -161,12 +164,12 @@ const Weighted kActions[] = {
      }},
     {4, [](Rng& r) { return Typed(std::string(1, Printable(r))); }},
     // Control keys that are plain keys to the tool (not Ctrl-C, Backspace,
-    // Enter, Escape, nor Ctrl-Z, which would stop it).
+    // Enter, Escape, nor Ctrl-Z, which would stop it), kept in a line.
     {2,
      [](Rng& r) {
        char c = static_cast<char>(Uniform(r, 1, 0x1F));
        if (std::strchr("\x03\x08\x0a\x0d\x1a\x1b", c)) c = 0x01;
-       return Action{std::string(1, c), ""};
+       return Action{std::string(1, c), std::string(1, c)};
      }},
     {1,
      [](Rng&) {
@@ -184,9 +187,11 @@ Action NextAction(Rng& rng) {
   return kActions[0].make(rng);
 }
 
-// Ctrl-A: nothing at the menu, at a prompt or in a live reading, and a
-// plain key wherever a key is awaited.
-const Action kGuard{"\x01", ""};
+// Ctrl-A: nothing at the menu or in a live reading, a character kept in a
+// line at a prompt, and a plain key wherever a key is awaited. After a
+// broken sequence the key decoder takes it as the sequence's end.
+const Action kGuard{"\x01", "\x01"};
+const Action kSequenceGuard{"\x01", ""};
 
 // Every number that a number prompt could have read from what was typed: a
 // prompt reads from some point of a line on, as the line editor kept it.
@@ -318,8 +323,9 @@ class Soak {
               return gone() || session.Output().find("Option>>> ", before) != std::string::npos;
             },
             kEscapeAlone);
-        [[fallthrough]];
-      case Action::Then::kGuard: Send(session, kGuard); break;
+        Send(session, kGuard);
+        break;
+      case Action::Then::kGuard: Send(session, kSequenceGuard); break;
       case Action::Then::kInterrupt:
         // Where Ctrl-C interrupts, the tool leaves at once. It is not a
         // finding when it does not: typed bytes reach the terminal's line

@@ -32,6 +32,7 @@ TEST(ParseFloat, TakesTheLongestNumberAndRefusesWhatIsNoNumber) {
       {"0x1p-150", NumberStatus::kOk, 0.0f, 8},
       {"0x1.8p1", NumberStatus::kOk, 3.0f, 7},
       {"0x", NumberStatus::kOk, 0.0f, 1},
+      {"0x1p+-1", NumberStatus::kOk, 1.0f, 3},
       {"1e400", NumberStatus::kInvalid, 0, 5},
       {"abc", NumberStatus::kInvalid, 0, 0},
       {"", NumberStatus::kInvalid, 0, 0},
