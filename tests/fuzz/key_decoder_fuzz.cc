@@ -4,8 +4,8 @@
 // with ESC is a special key, never Escape nor a menu key; a complete
 // sequence is taken whole up to its final byte; any other byte is its own
 // key, unless it is the rest of a sequence that a pause broke off; and no
-// menu key ever comes from the bytes after "ESC [" or "ESC O" while a
-// broken sequence's rest is still swallowed.
+// menu key comes from a byte that follows "ESC [" or "ESC O" and parameter
+// bytes within the broken tail's window.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,8 +18,8 @@ namespace {
 using varno::fuzz::TypedBytes;
 
 // Pauses that split ESC from what follows but not a sequence; that break a
-// sequence off; two of which outlast the broken tail's window; and that
-// outlast every wait.
+// sequence off; a few of which add up past the broken tail's window; and
+// that outlast every wait.
 constexpr int kPausesMs[] = {kEscapeTimeoutMs + 1, kSequenceLagMs + 1, kBrokenTailMs / 2 + 1,
                              TypedBytes::kLongestPauseMs};
 
