@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -172,6 +173,7 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
   // ByteSource, for the key decoder.
   std::optional<unsigned char> NextWithin(int timeout_ms) override;
   void Unread(unsigned char byte) override { unread_ = byte; }
+  std::int64_t NowMs() override;
 
   // The next key from standard input, blocking; decoded on a terminal.
   std::optional<Key> NextKey();
@@ -190,6 +192,7 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
   bool output_failed_ = false;
   std::string held_;                     // a clear not sent yet
   std::optional<unsigned char> unread_;  // handed back by the decoder
+  KeyDecoder decoder_;                   // remembers a sequence broken off by a pause
   std::optional<unsigned char> second_;  // of a special key, not read yet
 };
 
@@ -305,11 +308,17 @@ std::optional<unsigned char> PosixTerminal::NextWithin(int timeout_ms) {
   return std::nullopt;
 }
 
+std::int64_t PosixTerminal::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 std::optional<Key> PosixTerminal::NextKey() {
   unsigned char byte = 0;
   if (ReadByte(-1, &byte) != ByteRead::kByte) return std::nullopt;
   if (!input_is_terminal_) return Key{byte, std::nullopt};
-  const Key key = DecodeKey(byte, *this);
+  const Key key = decoder_.Decode(byte, *this);
   if (g_interrupted) return std::nullopt;
   return key;
 }

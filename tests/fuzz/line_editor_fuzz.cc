@@ -48,11 +48,12 @@ bool Show(std::string_view echo, std::string* shown) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   varno::fuzz::TypedBytes bytes(data, size);
+  KeyDecoder decoder;
   LineEditor editor(kCapacity);
   std::string shown;
   while (const std::optional<unsigned char> first = bytes.NextKeyStart()) {
     std::string echo;
-    const bool done = editor.Press(DecodeKey(*first, bytes), &echo);
+    const bool done = editor.Press(decoder.Decode(*first, bytes), &echo);
     FUZZ_CHECK(Show(echo, &shown) == done);
 
     FUZZ_CHECK(editor.line() == shown);

@@ -1,12 +1,15 @@
 // Bytes as a terminal delivers them to the key decoder, taken from a fuzzer's
 // input: the first byte says where the typist pauses (bit i % 8 set: a pause
-// longer than the decoder's timeout before byte i), the rest are the bytes
-// typed. Like the terminal, it holds at most one byte handed back.
+// of pause_ms before byte i), the rest are the bytes typed, which otherwise
+// arrive together. The clock moves as the decoder waits. Like the terminal,
+// it holds at most one byte handed back.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "console/key_decoder.h"
 #include "fuzz_check.h"
@@ -15,27 +18,37 @@ namespace varno::fuzz {
 
 class TypedBytes final : public ByteSource {
  public:
-  TypedBytes(const std::uint8_t* data, std::size_t size)
+  // Longer than every wait of the decoder, its broken tail's window included.
+  static constexpr int kLongestPauseMs = kEscapeTimeoutMs + kSequenceLagMs + kBrokenTailMs + 1;
+
+  TypedBytes(const std::uint8_t* data, std::size_t size, int pause_ms = kLongestPauseMs)
       : pauses_(size > 0 ? data[0] : 0),
         bytes_(size > 0 ? data + 1 : data),
-        size_(size > 0 ? size - 1 : 0) {}
+        size_(size > 0 ? size - 1 : 0) {
+    std::int64_t at_ms = 0;
+    for (std::size_t i = 0; i < size_; ++i) {
+      if (PauseBefore(i)) at_ms += pause_ms;
+      arrival_ms_.push_back(at_ms);
+    }
+  }
 
   // The byte that starts the next key, read as the terminal's blocking read
-  // does (a pause before it changes nothing); nothing at the end.
+  // does, however long it takes; nothing at the end.
   std::optional<unsigned char> NextKeyStart() {
     if (unread_) return Take(unread_);
     if (next_ == size_) return std::nullopt;
+    now_ms_ = std::max(now_ms_, arrival_ms_[next_]);
     return bytes_[next_++];
   }
 
-  std::optional<unsigned char> NextWithin(int /*timeout_ms*/) override {
+  std::optional<unsigned char> NextWithin(int timeout_ms) override {
     if (unread_) return Take(unread_);
-    if (next_ == size_) return std::nullopt;
-    if (PauseBefore(next_) && paused_at_ != next_) {
-      paused_at_ = next_;
+    if (next_ == size_ || arrival_ms_[next_] > now_ms_ + timeout_ms) {
+      now_ms_ += timeout_ms;
+      ran_out_ms_ = now_ms_;
       return std::nullopt;
     }
-    return bytes_[next_++];
+    return NextKeyStart();
   }
 
   void Unread(unsigned char byte) override {
@@ -44,12 +57,17 @@ class TypedBytes final : public ByteSource {
     unread_ = byte;
   }
 
+  std::int64_t NowMs() override { return now_ms_; }
+
   // Where the next byte comes from in the typed bytes (a byte handed back
   // counts as not taken).
   std::size_t position() const { return unread_ ? next_ - 1 : next_; }
   std::size_t size() const { return size_; }
   unsigned char at(std::size_t index) const { return bytes_[index]; }
   bool PauseBefore(std::size_t index) const { return (pauses_ >> (index % 8)) & 1; }
+  std::int64_t ArrivalMs(std::size_t index) const { return arrival_ms_[index]; }
+  // When a wait for a byte last ran out; nothing if none has.
+  std::optional<std::int64_t> ran_out_ms() const { return ran_out_ms_; }
 
  private:
   static unsigned char Take(std::optional<unsigned char>& slot) {
@@ -61,8 +79,10 @@ class TypedBytes final : public ByteSource {
   std::uint8_t pauses_;
   const std::uint8_t* bytes_;
   std::size_t size_;
+  std::vector<std::int64_t> arrival_ms_;
   std::size_t next_ = 0;
-  std::size_t paused_at_ = static_cast<std::size_t>(-1);
+  std::int64_t now_ms_ = 0;
+  std::optional<std::int64_t> ran_out_ms_;
   std::optional<unsigned char> unread_;
 };
 
