@@ -60,12 +60,12 @@ constexpr std::size_t kLongestName = 49;
 struct Action {
   enum class Then {
     kNothing,
-    // It may leave the key decoder waiting for more bytes: a key that means
-    // nothing anywhere follows, so that the next burst is read alike
-    // whether or not it arrives in time.
+    // It may leave the key decoder waiting for more bytes, or ready to
+    // swallow the rest of a broken sequence: a key that ends either follows,
+    // so that the next burst is read alike whether or not it arrives in time.
     kGuard,
-    // A lone Escape: the guard follows once the tool has shown that it took
-    // the Escape, or after kEscapeAlone.
+    // A lone Escape: the guard follows after kEscapeAlone, or once the tool
+    // has left.
     kEscape,
     // Ctrl-C: where it interrupts, nothing follows until the tool has left,
     // since a second interrupt while it leaves ends it at once, unclosed.
@@ -188,10 +188,9 @@ Action NextAction(Rng& rng) {
 }
 
 // Ctrl-A: nothing at the menu or in a live reading, a character kept in a
-// line at a prompt, and a plain key wherever a key is awaited. After a
-// broken sequence the key decoder takes it as the sequence's end.
+// line at a prompt, and a plain key wherever a key is awaited. It never
+// continues an escape sequence, so it ends one that a pause broke off.
 const Action kGuard{"\x01", "\x01"};
-const Action kSequenceGuard{"\x01", ""};
 
 // Every number that a number prompt could have read from what was typed: a
 // prompt reads from some point of a line on, as the line editor kept it.
@@ -302,7 +301,6 @@ class Soak {
     bytes_ += static_cast<long>(action.bytes.size());
     typed_.Apply(action.edits);
     session.Drain();
-    const std::size_t before = session.Output().size();
     const auto settings = session.Settings();
     const bool interrupts = settings && !InKeyRead(*settings);
     if (!session.Type(action.bytes)) return;
@@ -318,14 +316,11 @@ class Soak {
     switch (action.then) {
       case Action::Then::kNothing: break;
       case Action::Then::kEscape:
-        session.WaitFor(
-            [&] {
-              return gone() || session.Output().find("Option>>> ", before) != std::string::npos;
-            },
-            kEscapeAlone);
-        Send(session, kGuard);
-        break;
-      case Action::Then::kGuard: Send(session, kSequenceGuard); break;
+        // Only time tells that the ESC has been read alone: output seen
+        // meanwhile may still be the previous key's.
+        session.WaitFor(gone, kEscapeAlone);
+        [[fallthrough]];
+      case Action::Then::kGuard: Send(session, kGuard); break;
       case Action::Then::kInterrupt:
         // Where Ctrl-C interrupts, the tool leaves at once. It is not a
         // finding when it does not: typed bytes reach the terminal's line
