@@ -82,8 +82,12 @@ std::string MoveTo(std::string_view text, std::size_t at, std::size_t width) {
 // Draws `text` over the screen (`width` columns, 0 when unknown), which shows
 // it up to `from` already. Each row is erased only once new text shows: the
 // rest of a line after the line, the empty rows the text begins with after
-// its first line, the rest of the screen at the end.
-std::string Frame(std::string_view text, std::size_t from, std::size_t width, bool wipe) {
+// its first line, and at the end the rest of the screen, or of the last row
+// when the rows below are blank already (erasing below is slow in some
+// terminals, slow enough that a fast live reading keeps them from reading
+// the keyboard).
+std::string Frame(std::string_view text, std::size_t from, std::size_t width, bool wipe,
+                  bool blank_below) {
   std::string out(kBeginUpdate);
   out += from == 0 ? std::string(kHome) : MoveTo(text, from, width);
   if (wipe) out += kEraseScrollback;
@@ -102,7 +106,7 @@ std::string Frame(std::string_view text, std::size_t from, std::size_t width, bo
         width > 0 && length > 0 && length % width == 0 ? line_end - 1 : line_end;
     out += text.substr(at, split - at);
     if (first && erase_top) out += EraseTopRows(empty_rows);
-    out += end == kNoPosition ? kEraseBelow : kEraseRight;
+    out += end == kNoPosition && !blank_below ? kEraseBelow : kEraseRight;
     out += text.substr(split, line_end - split);
     if (end == kNoPosition) break;
     out += '\n';
@@ -132,14 +136,16 @@ std::string ScreenFrame::Print(std::string_view text, ScreenSize size) {
   // A live reading rewrites only what changed since the last sample: a
   // terminal may blank the cells it rewrites before drawing them again.
   std::size_t from = 0;
+  bool blank_below = false;
   if (!wipe && shown_ && size == shown_size_ && width > 0 && size.rows > 0 &&
       TextRows(*shown_, width) <= static_cast<std::size_t>(size.rows)) {
     if (*shown_ == text) return {};  // on the screen already, the cursor after it
     from = AlreadyShown(*shown_, text, width);
+    blank_below = TextRows(*shown_, width) <= TextRows(text, width);
   }
   shown_ = std::string(text);
   shown_size_ = size;
-  return Frame(text, from, width, wipe);
+  return Frame(text, from, width, wipe, blank_below);
 }
 
 std::string ScreenFrame::Flush(bool key_waiting) {
@@ -148,5 +154,5 @@ std::string ScreenFrame::Flush(bool key_waiting) {
   if (held_ == Held::kNone || key_waiting) return {};
   const bool wipe = held_ == Held::kWipe;
   held_ = Held::kNone;
-  return Frame("", 0, 0, wipe);
+  return Frame("", 0, 0, wipe, false);
 }

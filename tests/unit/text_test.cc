@@ -136,12 +136,14 @@ TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
       {{"C", "0123456789\n0123456789"},
        begin + home + scrollback + "012345678" + rest_of_line + "9\n012345678" + rest + "9" + end},
       // A live reading: the clear after a sample keeps the scrollback; the
-      // next sample rewrites what changed, nothing when nothing did.
+      // next sample rewrites what changed, nothing when nothing did, and
+      // erases below only where the last reached further.
       {{"F", "\n v 1.5", "C", "\n v 1.7", "C", "\n v 1.7", "C", "\n v 1.75", "C", "\n v 2"},
        "\n v 1.5" + begin + home + "\n v 1.7" + top_rows + rest + end + begin + "\x1b[2;7H5" +
-           rest + end + begin + "\x1b[2;4H2" + rest + end},
-      {{"x", "C", "12345678901", "C", "12345678902"},
-       "x" + begin + home + "12345678901" + rest + end + begin + "\x1b[1;10H02" + rest + end},
+           rest_of_line + end + begin + "\x1b[2;4H2" + rest_of_line + end},
+      {{"x", "C", "12345678901", "C", "12345678902", "C", "1"},
+       "x" + begin + home + "12345678901" + rest + end + begin + "\x1b[1;10H02" + rest_of_line +
+           end + begin + "\x1b[1;2H" + rest + end},
       // A key already waiting: no wait, so the clear is drawn with the next
       // text, in full, as the key may have been echoed.
       {{"x", "C", "W", "y"}, "x" + begin + home + "y" + rest + end},
