@@ -7,6 +7,7 @@
 // terminal before the process ends; see OnFatalSignal and OnExit.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,14 +21,11 @@
 #include "console/buffered_terminal.h"
 #include "console/key_decoder.h"
 #include "console/launch.h"
+#include "console/screen_frame.h"
 #include "console/terminal.h"
 #include "console/windows_1252.h"
 
 namespace {
-
-// ESC [ H: cursor home; ESC [ 2 J: erase the screen; ESC [ 3 J: erase the
-// scrollback.
-constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
 
 // Terminal modes, set up before any handler is installed and read-only
 // afterwards, so that the handlers can apply them.
@@ -190,7 +188,7 @@ class PosixTerminal final : public BufferedTerminal, private ByteSource {
   bool output_is_terminal_;
   bool input_ended_ = false;
   bool output_failed_ = false;
-  std::string held_;                     // a clear not sent yet
+  ScreenFrame frame_;                    // a clear not sent yet
   std::optional<unsigned char> unread_;  // handed back by the decoder
   KeyDecoder decoder_;                   // remembers a sequence broken off by a pause
   std::optional<unsigned char> second_;  // of a special key, not read yet
@@ -224,24 +222,25 @@ PosixTerminal::~PosixTerminal() {
 }
 
 void PosixTerminal::Clear() {
-  if (output_is_terminal_) held_ += kClearScreen;
+  if (output_is_terminal_) frame_.Clear();
+}
+
+// Zeros when output is no terminal.
+ScreenSize OutputSize() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_col, size.ws_row};
 }
 
 bool PosixTerminal::Print(std::string_view text) {
   if (Leaving()) return false;
-  // The held clear goes out with the text, so a live reading never shows
-  // an empty screen between two samples.
-  std::string bytes = std::move(held_);
-  held_.clear();
-  bytes += Windows1252ToUtf8(text);
+  const std::string bytes = Windows1252ToUtf8(frame_.Print(text, OutputSize()));
   return Write(bytes);
 }
 
 bool PosixTerminal::Flush() {
-  if (held_.empty()) return true;
-  std::string bytes = std::move(held_);
-  held_.clear();
-  return Write(bytes);
+  const std::string bytes = frame_.Flush(KeyWaiting());
+  return bytes.empty() || Write(bytes);
 }
 
 bool PosixTerminal::Write(std::string_view bytes) {

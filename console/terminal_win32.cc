@@ -8,6 +8,7 @@
 // before the process ends; see EndRunForTheDriver.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "console/buffered_terminal.h"
 #include "console/console_keys.h"
 #include "console/launch.h"
+#include "console/screen_frame.h"
 #include "console/terminal.h"
 #include "console/windows_1252.h"
 
@@ -24,10 +26,6 @@
 #endif
 
 namespace {
-
-// ESC [ H: cursor home; ESC [ 2 J: erase the screen; ESC [ 3 J: erase the
-// scrollback.
-constexpr char kClearScreen[] = "\x1b[H\x1b[2J\x1b[3J";
 
 // How often a wait for piped input looks again: a pipe gives no wait that an
 // interrupt can end.
@@ -121,13 +119,14 @@ class WindowsTerminal final : public BufferedTerminal {
   bool WriteBytes(std::string_view bytes);
   // Sends a clear that is being held back.
   bool Flush();
-  // The screen API's clear, where the console takes no escape sequences.
-  static void ClearWithConsoleApi();
+  // A held clear and `text` through the screen API, where the console takes
+  // no escape sequences.
+  bool ClearWithConsoleApi(std::string_view text);
 
   bool output_takes_sequences_ = false;
   bool input_ended_ = false;
   bool output_failed_ = false;
-  std::string held_;                       // a clear not sent yet, as sequences
+  ScreenFrame frame_;                      // a clear not sent yet, as sequences
   bool held_api_clear_ = false;            // or through the screen API
   std::basic_string<unsigned char> keys_;  // the rest of the last press
   std::optional<unsigned char> second_;    // of a special key, not read yet
@@ -161,46 +160,73 @@ WindowsTerminal::~WindowsTerminal() {
 void WindowsTerminal::Clear() {
   if (!g_output_is_console) return;
   if (output_takes_sequences_)
-    held_ += kClearScreen;
+    frame_.Clear();
   else
     held_api_clear_ = true;
 }
 
-void WindowsTerminal::ClearWithConsoleApi() {
+// Text wraps at the buffer's width; sequences place the cursor in the window.
+ScreenSize OutputSize() {
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(g_output, &info)) return;
-  const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
-  const COORD home = {0, 0};
-  DWORD written = 0;
-  FillConsoleOutputCharacterW(g_output, L' ', cells, home, &written);
-  FillConsoleOutputAttribute(g_output, info.wAttributes, cells, home, &written);
-  SetConsoleCursorPosition(g_output, home);
+  if (!GetConsoleScreenBufferInfo(g_output, &info)) return {};
+  return {info.dwSize.X, info.srWindow.Bottom - info.srWindow.Top + 1};
+}
+
+bool WindowsTerminal::ClearWithConsoleApi(std::string_view text) {
+  // As the sequences do: the text is written over the old screen from the
+  // top left, and each cell it leaves is blanked once new text shows, so
+  // the screen is never empty between two samples of a live reading.
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(g_output, &info)) return Write(text);
+  const DWORD width = static_cast<DWORD>(info.dwSize.X);
+  const DWORD cells = width * static_cast<DWORD>(info.dwSize.Y);
+  const auto blank = [&](COORD from, DWORD count) {
+    DWORD written = 0;
+    FillConsoleOutputCharacterW(g_output, L' ', count, from, &written);
+    FillConsoleOutputAttribute(g_output, info.wAttributes, count, from, &written);
+  };
+  // The cells from the cursor to the end of its row, or of the screen.
+  const auto blank_after_cursor = [&](bool to_end) {
+    CONSOLE_SCREEN_BUFFER_INFO now;
+    if (!GetConsoleScreenBufferInfo(g_output, &now)) return;
+    const COORD at = now.dwCursorPosition;
+    const DWORD before = static_cast<DWORD>(at.Y) * width + static_cast<DWORD>(at.X);
+    blank(at, to_end ? cells - std::min(before, cells) : width - static_cast<DWORD>(at.X));
+  };
+  SetConsoleCursorPosition(g_output, COORD{0, 0});
+  const std::size_t empty_rows = std::min(text.find_first_not_of('\n'), text.size());
+  if (!Write(text.substr(0, empty_rows))) return false;
+  text.remove_prefix(empty_rows);
+  for (bool first = true;; first = false) {
+    const std::size_t end = text.find('\n');
+    if (!Write(text.substr(0, end))) return false;
+    if (first && empty_rows > 0) blank(COORD{0, 0}, static_cast<DWORD>(empty_rows) * width);
+    blank_after_cursor(end == std::string_view::npos);
+    if (end == std::string_view::npos) return true;
+    if (!Write("\n")) return false;
+    text.remove_prefix(end + 1);
+  }
 }
 
 bool WindowsTerminal::Print(std::string_view text) {
   if (Leaving()) return false;
-  // The held clear goes out with the text, so a live reading never shows
-  // an empty screen between two samples (nor, through the screen API, for
-  // longer than it takes to write them).
   if (held_api_clear_) {
     held_api_clear_ = false;
-    ClearWithConsoleApi();
+    return ClearWithConsoleApi(text);
   }
-  std::string bytes = std::move(held_);
-  held_.clear();
-  bytes += text;
-  return Write(bytes);
+  return Write(frame_.Print(text, OutputSize()));
 }
 
 bool WindowsTerminal::Flush() {
-  if (held_api_clear_) {
+  // A held clear must show before the tool waits; with a key already
+  // waiting it does not wait, and the clear is drawn with the next print.
+  const bool key_waiting = KeyWaiting();
+  if (held_api_clear_ && !key_waiting) {
     held_api_clear_ = false;
-    ClearWithConsoleApi();
+    return ClearWithConsoleApi("");
   }
-  if (held_.empty()) return true;
-  std::string bytes = std::move(held_);
-  held_.clear();
-  return Write(bytes);
+  const std::string bytes = frame_.Flush(key_waiting);
+  return bytes.empty() || Write(bytes);
 }
 
 bool WindowsTerminal::Write(std::string_view windows_1252) {

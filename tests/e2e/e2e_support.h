@@ -43,8 +43,24 @@ inline const std::string kMenu =
     "\n[ESC]. EXIT"
     "\n\nOption>>> ";
 inline const std::string kMenuTitle = "VARNO DIAGNOSTIC TOOL";
-// Home, erase the screen, erase the scrollback.
-inline const std::string kClear = "\x1b[H\x1b[2J\x1b[3J";
+// A clear goes out with the next text as one synchronized update that draws
+// the text over the old screen from the top left and erases what it leaves
+// once new text shows: the empty rows it begins with, the rest of each line,
+// the rest of the screen. How a screen's first clear begins: synchronized
+// update, home, erase the scrollback.
+inline const std::string kClear = "\x1b[?2026h\x1b[H\x1b[3J";
+inline const std::string kFrameBegin = "\x1b[?2026h";
+// Erase the top rows: save the cursor, to the end of the last such row,
+// erase from the top to there, restore the cursor.
+inline std::string EraseTopRows(int rows) {
+  return "\x1b"
+         "7\x1b[" +
+         std::to_string(rows) +
+         ";999H\x1b[1J\x1b"
+         "8";
+}
+// Erase the rest of the screen; end of the synchronized update.
+inline const std::string kFrameEnd = "\x1b[J\x1b[?2026l";
 inline const std::string kSignalNamePrompt = "\n\nSIGNAL NAME? ";
 inline const std::string kNameTooLong = "\nSIGNAL NAME TOO LONG (49 CHARACTERS AT MOST)";
 inline const std::string kInvalidNumber = "\nINVALID NUMBER";
@@ -67,6 +83,10 @@ inline std::string OnTerminal(std::string_view text) {
   }
   return out;
 }
+
+// The menu drawn by a screen's first clear, as the terminal gets it.
+inline const std::string kMenuOnClear = kClear + "\r\n\r\n" + kMenuTitle + EraseTopRows(2) +
+                                        kFrameEnd + OnTerminal(kMenu.substr(2 + kMenuTitle.size()));
 
 inline size_t Count(std::string_view text, std::string_view part) {
   size_t count = 0;

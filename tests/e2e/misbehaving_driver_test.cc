@@ -86,7 +86,7 @@ TEST(MisbehavingDriver, EscapeDuringASlowReadingEndsItAfterThatCall) {
   // The sample is shown, then the menu, with no second call.
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   if (BytesVisible()) {
-    EXPECT_NE(session.Output().find(OnTerminal("\n DI_1 -> inf") + kClear + kClear),
+    EXPECT_NE(session.Output().find(OnTerminal("\n DI_1 -> inf") + kMenuOnClear),
               std::string::npos);
   }
   EXPECT_EQ(session.ScreenText(), kMenu.substr(0, kMenu.size() - 1));

@@ -609,6 +609,25 @@ std::string ShownBy(std::string_view bytes) {
   return ScreenTextOf(screen.screen);
 }
 
+std::size_t FirstBlankScreen(std::string_view bytes, std::size_t from) {
+  ScreenModel screen;
+  const auto blank = [&] {
+    for (int row = 0; row < kScreenRows; ++row) {
+      for (int column = 0; column < kScreenColumns; ++column) {
+        VTermScreenCell cell{};
+        vterm_screen_get_cell(screen.screen, VTermPos{row, column}, &cell);
+        if (cell.chars[0] != 0 && cell.chars[0] != ' ') return false;
+      }
+    }
+    return true;
+  };
+  for (std::size_t fed = 0; fed <= bytes.size(); ++fed) {
+    if (fed >= from && blank()) return fed;
+    if (fed < bytes.size()) vterm_input_write(screen.vt, &bytes[fed], 1);
+  }
+  return std::string_view::npos;
+}
+
 std::pair<int, int> PtySession::Cursor() {
   VTermPos position{};
   vterm_state_get_cursorpos(vterm_obtain_state(screen_->vt), &position);

@@ -276,6 +276,10 @@ class PtySession {
 // where Shown() gives bytes.
 std::string ShownBy(std::string_view bytes);
 
+// Feeds `bytes` to a fresh screen one at a time: how many were fed when it
+// first showed nothing, from `from` bytes on; npos when it never did.
+std::size_t FirstBlankScreen(std::string_view bytes, std::size_t from);
+
 // True when two terminal settings are the same for every flag, control
 // character and speed.
 bool SameSettings(const termios& a, const termios& b);

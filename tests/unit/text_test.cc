@@ -1,4 +1,5 @@
-// The small pure pieces: line editing, the start report, output encoding.
+// The small pure pieces: line editing, the start report, output encoding,
+// screen frames.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "console/buffered_terminal.h"
 #include "console/line_editor.h"
+#include "console/screen_frame.h"
 #include "console/start_report.h"
 #include "console/windows_1252.h"
 
@@ -113,6 +115,60 @@ TEST(Windows1252, BecomesUtf8) {
   EXPECT_EQ(Windows1252ToUtf8(kArgumentsMessage),
             "\nError al lanzar la aplicaci\xC3\xB3n. Revise los argumentos de entrada");
   EXPECT_EQ(Windows1252ToUtf8("\x80\x9F\xA0\xFF"), "\xE2\x82\xAC\xC5\xB8\xC2\xA0\xC3\xBF");
+}
+
+TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
+  const std::string begin = "\x1b[?2026h", end = "\x1b[?2026l", home = "\x1b[H";
+  const std::string scrollback = "\x1b[3J", rest_of_line = "\x1b[K", rest = "\x1b[J";
+  const std::string top_rows =
+      "\x1b"
+      "7\x1b[1;999H\x1b[1J\x1b"
+      "8";
+  // Steps: "C" a clear, "F" a wait for input, "W" one with a key waiting;
+  // anything else is printed, on a screen 10 columns by 5 rows.
+  const struct {
+    std::vector<std::string> steps;
+    std::string bytes;
+  } cases[] = {
+      {{"ab"}, "ab"},
+      // A screen's first clear; each row is erased after its new text.
+      {{"C", "ab\ncd"}, begin + home + scrollback + "ab" + rest_of_line + "\ncd" + rest + end},
+      {{"x", "F", "C", "\ny"}, "x" + begin + home + scrollback + "\ny" + top_rows + rest + end},
+      {{"x", "C", "C", "y"}, "x" + begin + home + scrollback + "y" + rest + end},
+      {{"C", "F"}, begin + home + scrollback + rest + end},
+      // A row filled exactly keeps its last character.
+      {{"C", "0123456789\n0123456789"},
+       begin + home + scrollback + "012345678" + rest_of_line + "9\n012345678" + rest + "9" + end},
+      // A live reading: the clear after a sample keeps the scrollback; the
+      // next sample rewrites what changed, nothing when nothing did, and
+      // erases below only where the last reached further.
+      {{"F", "\n v 1.5", "C", "\n v 1.7", "C", "\n v 1.7", "C", "\n v 1.75", "C", "\n v 2"},
+       "\n v 1.5" + begin + home + "\n v 1.7" + top_rows + rest + end + begin + "\x1b[2;7H5" +
+           rest_of_line + end + begin + "\x1b[2;4H2" + rest_of_line + end},
+      {{"x", "C", "12345678901", "C", "12345678902", "C", "1"},
+       "x" + begin + home + "12345678901" + rest + end + begin + "\x1b[1;10H02" + rest_of_line +
+           end + begin + "\x1b[1;2H" + rest + end},
+      // A key already waiting: no wait, so the clear is drawn with the next
+      // text, in full, as the key may have been echoed.
+      {{"x", "C", "W", "y"}, "x" + begin + home + "y" + rest + end},
+      // A text taller than the screen has scrolled: drawn again in full.
+      {{"x", "C", "a\nb\nc\nd\ne\nf", "C", "a\nb\nc\nd\ne\ng"},
+       "x" + begin + home + "a\x1b[K\nb\x1b[K\nc\x1b[K\nd\x1b[K\ne\x1b[K\nf" + rest + end + begin +
+           home + "a\x1b[K\nb\x1b[K\nc\x1b[K\nd\x1b[K\ne\x1b[K\ng" + rest + end},
+  };
+  for (const auto& c : cases) {
+    ScreenFrame frame;
+    std::string bytes;
+    for (const std::string& step : c.steps) {
+      if (step == "C")
+        frame.Clear();
+      else if (step == "F" || step == "W")
+        bytes += frame.Flush(step == "W");
+      else
+        bytes += frame.Print(step, ScreenSize{10, 5});
+    }
+    EXPECT_EQ(bytes, c.bytes) << testing::PrintToString(c.steps);
+  }
 }
 
 }  // namespace
