@@ -146,7 +146,10 @@ TEST(MisbehavingDriver, ARunTheLibraryEndsLeavesTheTerminalAsFound) {
 
 TEST(MisbehavingDriver, OutputLeftNonBlockingIsWaitedFor) {
   if (UnderWine()) GTEST_SKIP() << "non-blocking output is a POSIX descriptor's flag";
-  PtySession session(Launch().Script("start_ZUNVarno.fault = nonblock"));
+  // Readings that change, so that every sample is drawn.
+  std::string readings = "getValue_ZUNVarno = 0";
+  for (int i = 1; i < 20000; ++i) readings += "," + std::to_string(i);
+  PtySession session(Launch().Script("start_ZUNVarno.fault = nonblock\n" + readings));
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
   ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
   ASSERT_TRUE(session.Type("DI_1\r"));
