@@ -244,6 +244,8 @@ bool WindowsTerminal::Write(std::string_view windows_1252) {
 bool WindowsTerminal::WriteUtf8(std::string_view utf8) {
   if (utf8.empty()) return true;
   std::wstring wide(utf8.size(), L'\0');
+  // The text is the caller's, alive for the whole call, temporary or not.
+  // cppcheck-suppress [danglingTemporaryLifetime, invalidLifetime]
   const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                          wide.data(), static_cast<int>(wide.size()));
   if (length <= 0) {

@@ -140,9 +140,9 @@ std::string FindProgram(const std::vector<std::string>& names,
 // when Wine's 32-bit side is installed, so that the child the tests signal
 // would not be the tool. Debian keeps wine64 off PATH.
 const std::string& WineCommand() {
-  static const std::string command =
-      ToolWordSize() == 64 ? FindProgram({"wine64", "wine"}, {"/usr/lib/wine"})
-                           : FindProgram({"wine"}, {});
+  static const std::string command = ToolWordSize() == 64
+                                         ? FindProgram({"wine64", "wine"}, {"/usr/lib/wine"})
+                                         : FindProgram({"wine"}, {});
   return command;
 }
 
