@@ -1,10 +1,24 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <string_view>
 
+#include "driver/library_word_size.h"
 #include "driver/shared_library.h"
 
 namespace {
+
+// The word size of a library that the loader refused for its ELF class, as
+// the loader's reason names it ("wrong ELF class: ELFCLASS32"); 0 for any
+// other reason. The loader searched for the file by name, so the reason is
+// where its class is known.
+int ElfClassBits(std::string_view reason) {
+  constexpr std::string_view kWrongClass = "wrong ELF class: ELFCLASS";
+  const std::size_t at = reason.rfind(kWrongClass);
+  if (at == std::string_view::npos) return 0;
+  const std::string_view bits = reason.substr(at + kWrongClass.size(), 2);
+  return bits == "32" ? 32 : bits == "64" ? 64 : 0;
+}
 
 class PosixSharedLibrary final : public SharedLibrary {
  public:
@@ -30,6 +44,9 @@ std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::s
   if (handle == nullptr) {
     const char* reason = dlerror();
     *error = reason != nullptr ? reason : "unknown error";
+    const std::string note =
+        WordSizeMismatchNote(ElfClassBits(*error), static_cast<int>(sizeof(void*) * 8));
+    if (!note.empty()) *error += " " + note;
     return nullptr;
   }
   return std::make_unique<PosixSharedLibrary>(handle);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "driver/library_word_size.h"
 #include "driver/shared_library.h"
 
 namespace {
@@ -36,6 +37,54 @@ std::string SystemMessage(DWORD error, const std::string& file_name) {
   return message;
 }
 
+// The folder that holds the tool's executable; empty when it cannot be told.
+std::wstring ToolFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return L"";
+  const std::wstring tool(path, length);
+  return tool.substr(0, tool.find_last_of(L"\\/"));
+}
+
+// Where the loader's search finds `file_name`: the tool's own folder, the
+// system folders, then PATH; empty when it is in none.
+std::wstring FoundLibrary(const char* file_name) {
+  std::wstring folders = ToolFolder() + L";";
+  wchar_t path[MAX_PATH];
+  DWORD length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) folders += std::wstring(path, length) + L";";
+  length = GetWindowsDirectoryW(path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    const std::wstring windows(path, length);
+    folders += windows + L"\\System;" + windows + L";";
+  }
+  length = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  if (length > 0) {
+    std::wstring variable(length, L'\0');
+    length = GetEnvironmentVariableW(L"PATH", variable.data(), length);
+    folders += variable.substr(0, length);
+  }
+  wchar_t name[MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, 0, file_name, -1, name, MAX_PATH) == 0) return L"";
+  length = SearchPathW(folders.c_str(), name, nullptr, MAX_PATH, path, nullptr);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : L"";
+}
+
+// The first bytes of a file, as many as PeWordSize needs; empty when it
+// cannot be read.
+std::string HeaderOf(const std::wstring& path) {
+  if (path.empty()) return "";
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  std::string header(kPeHeaderBytes, '\0');
+  DWORD read = 0;
+  if (!ReadFile(file, header.data(), static_cast<DWORD>(header.size()), &read, nullptr)) read = 0;
+  CloseHandle(file);
+  header.resize(read);
+  return header;
+}
+
 class WindowsSharedLibrary final : public SharedLibrary {
  public:
   explicit WindowsSharedLibrary(HMODULE module) : module_(module) {}
@@ -52,10 +101,21 @@ class WindowsSharedLibrary final : public SharedLibrary {
 }  // namespace
 
 std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::string* error) {
+  // The ordinary search without the current folder: the tool's own folder,
+  // the system folders, then PATH. A library left in whatever folder the
+  // tool is started from is never loaded. A DLL directory takes the current
+  // folder's place in the search; the tool's own, searched first anyway,
+  // adds nothing. (An empty one means none to Windows, but Wine ignores it.)
+  SetDllDirectoryW(ToolFolder().c_str());
   HMODULE module = LoadLibraryA(file_name);
   if (module == nullptr) {
     const DWORD code = GetLastError();
     *error = SystemMessage(code, file_name);
+    if (code == ERROR_BAD_EXE_FORMAT) {
+      const std::string note = WordSizeMismatchNote(PeWordSize(HeaderOf(FoundLibrary(file_name))),
+                                                    static_cast<int>(sizeof(void*) * 8));
+      if (!note.empty()) *error += " " + note;
+    }
     return nullptr;
   }
   return std::make_unique<WindowsSharedLibrary>(module);

@@ -18,11 +18,23 @@ inline const std::string kStarted = "\nPlataforma VARNO correctamente arrancada 
 // The "ó" as a terminal shows it.
 inline const std::string kBadArguments =
     "\nError al lanzar la aplicaci\xc3\xb3n. Revise los argumentos de entrada";
-// The same message written to a pipe: UTF-8 on Linux; on Windows the single
-// Windows-1252 byte.
+
+// `text` as the tool writes it to a pipe: as it stands on Linux; on Windows
+// with the console runtime's text-mode line ends, "\r\n" for "\n".
+inline std::string OnAPipe(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n' && UnderWine()) out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// The argument message written to a pipe: UTF-8 on Linux; on Windows the
+// single Windows-1252 byte.
 inline const std::string kBadArgumentsOnAPipe =
-    UnderWine() ? "\nError al lanzar la aplicaci\xf3n. Revise los argumentos de entrada"
-                : kBadArguments;
+    OnAPipe(UnderWine() ? "\nError al lanzar la aplicaci\xf3n. Revise los argumentos de entrada"
+                        : kBadArguments);
 inline const std::string kLoadError =
     std::string("\nError al cargar la libreria ZUNVARNO_HOSTDRIVER.") +
     (UnderWine() ? "dll" : "so") + ": ";

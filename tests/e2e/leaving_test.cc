@@ -38,6 +38,10 @@ TEST(Leaving, EndOfInputOnAPipeClosesThePlatform) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.where);
+    // Wine started with standard input and output both closed gives their
+    // numbers to its own connection to its server, which the tool's first
+    // output then breaks ("Protocol error"): nothing the tool can mend.
+    if (UnderWine() && c.closed == std::vector<int>{0, 1}) continue;
     PipeRun run = RunWithPipes(Launch().Script(c.script).Closed(c.closed), c.input);
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1) << run.out;

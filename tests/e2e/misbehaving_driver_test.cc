@@ -42,7 +42,7 @@ TEST(MisbehavingDriver, ReadingsAreShownAsReceived) {
     PipeRun run = RunWithPipes(Launch().Script(c.script), "k" + c.input + "\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
-    EXPECT_EQ(run.out, kStarted + kMenu + c.input[0] + c.shown + kMenu);
+    EXPECT_EQ(run.out, OnAPipe(kStarted + kMenu + c.input[0] + c.shown + kMenu));
     EXPECT_EQ(run.journal.back(), kCloseCall);
   }
 }
@@ -134,6 +134,17 @@ TEST(MisbehavingDriver, ARunTheLibraryEndsLeavesTheTerminalAsFound) {
     SCOPED_TRACE(c.script);
     PtySession session(Launch().Script(c.script));
     ASSERT_TRUE(session.started()) << session.error();
+    if (UnderWine() && c.script == "load.fault = segv") {
+      // Windows' loader catches a crash in a library it is loading: the load
+      // fails, with the system's reason, and the tool waits for a key.
+      ASSERT_TRUE(session.WaitForScreen(kLoadError.substr(1) + "No access to memory location."))
+          << session.ScreenText();
+      ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+      ASSERT_TRUE(session.Type("k"));
+      EXPECT_EQ(session.WaitForExit(), 1);
+      EXPECT_TRUE(session.SettingsRestored());
+      continue;
+    }
     if (!c.typed.empty()) {
       ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
       ASSERT_TRUE(session.Type(c.typed));

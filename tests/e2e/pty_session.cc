@@ -18,6 +18,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "driver/library_word_size.h"
+
 namespace varno::e2e {
 namespace {
 
@@ -114,17 +116,33 @@ const std::string& WindowsBuild() {
 // Wine's own state for the runs: a throwaway prefix in the Windows build.
 std::string WinePrefix() { return WindowsBuild() + "/wineprefix"; }
 
-// The `wine` command as found on PATH; empty when there is none.
-const std::string& WineCommand() {
-  static const std::string command = [] {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path != nullptr ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-      std::string candidate = (folder.empty() ? "." : folder) + "/wine";
+// The first of `names` that is an executable on PATH or in `folders`; empty
+// when none is.
+std::string FindProgram(const std::vector<std::string>& names,
+                        const std::vector<std::string>& folders) {
+  const char* path = std::getenv("PATH");
+  std::vector<std::string> searched;
+  std::istringstream listed(path != nullptr ? path : "");
+  for (std::string folder; std::getline(listed, folder, ':');)
+    searched.push_back(folder.empty() ? "." : folder);
+  searched.insert(searched.end(), folders.begin(), folders.end());
+  for (const std::string& name : names) {
+    for (const std::string& folder : searched) {
+      const std::string candidate = folder + "/" + name;
       if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
-    return std::string();
-  }();
+  }
+  return "";
+}
+
+// Wine's loader for the tool's word size; empty when there is none. A 64-bit
+// build runs under wine64 itself: `wine` would start it through start.exe
+// when Wine's 32-bit side is installed, so that the child the tests signal
+// would not be the tool. Debian keeps wine64 off PATH.
+const std::string& WineCommand() {
+  static const std::string command = ToolWordSize() == 64
+                                         ? FindProgram({"wine64", "wine"}, {"/usr/lib/wine"})
+                                         : FindProgram({"wine"}, {});
   return command;
 }
 
@@ -248,6 +266,18 @@ std::string ScreenTextOf(VTermScreen* screen) {
 }  // namespace
 
 bool UnderWine() { return !WindowsBuild().empty(); }
+
+int ToolWordSize() {
+  static const int bits = [] {
+    if (!UnderWine()) return static_cast<int>(sizeof(void*) * 8);
+    std::ifstream tool(ToolPath(), std::ios::binary);
+    std::string header(kPeHeaderBytes, '\0');
+    tool.read(header.data(), static_cast<std::streamsize>(header.size()));
+    header.resize(static_cast<std::size_t>(tool.gcount()));
+    return PeWordSize(header);
+  }();
+  return bits;
+}
 
 const std::string& ToolPath() {
   static const std::string path =

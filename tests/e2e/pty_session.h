@@ -34,6 +34,9 @@ inline constexpr int kScreenColumns = 80;
 // True when the runs are of the Windows build under Wine.
 bool UnderWine();
 
+// 32 or 64: the word size the tool was built for.
+int ToolWordSize();
+
 // Paths of the built tool and of the two recording test drivers (the Windows
 // ones under Wine).
 const std::string& ToolPath();

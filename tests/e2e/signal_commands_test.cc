@@ -127,9 +127,9 @@ TEST(SetOutput, PassesTheTypedValueAndReportsTheFlag) {
     PipeRun run = RunWithPipes(Launch().Script(c.script), "k2DO_1\n" + c.typed + "\nk\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
-    EXPECT_NE(run.out.find(kSignalNamePrompt), std::string::npos);
-    EXPECT_NE(run.out.find("\nVALUE [0-1]]? "), std::string::npos);
-    EXPECT_NE(run.out.find(c.message + kMenu), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(OnAPipe(kSignalNamePrompt)), std::string::npos);
+    EXPECT_NE(run.out.find(OnAPipe("\nVALUE [0-1]]? ")), std::string::npos);
+    EXPECT_NE(run.out.find(OnAPipe(c.message + kMenu)), std::string::npos) << run.out;
     EXPECT_EQ(run.journal, (Journal{kStartCall, c.call, kCloseCall}));
   }
 }
@@ -246,7 +246,8 @@ TEST(SignalName, LinesThatAreNoNameNeverReachTheDriver) {
     PipeRun run = RunWithPipes(Launch(), "k1" + c.line + "\nDI_7\n\x1b\x1b");
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
-    EXPECT_NE(run.out.find(kSignalNamePrompt + c.message + kSignalNamePrompt), std::string::npos)
+    EXPECT_NE(run.out.find(OnAPipe(kSignalNamePrompt + c.message + kSignalNamePrompt)),
+              std::string::npos)
         << run.out.substr(0, 2000);
     EXPECT_EQ(run.journal, (Journal{kStartCall, R"(getValue_ZUNVarno("DI_7") -> 0)", kCloseCall}));
   }
@@ -309,8 +310,8 @@ TEST(NumberPrompts, InvalidNumbersCallNothing) {
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.exit, 1);
     // The message, a key wait, and the menu again.
-    EXPECT_NE(run.out.find(kInvalidNumber + kMenu), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("\nVALUE B? ") != std::string::npos, c.second_value_asked);
+    EXPECT_NE(run.out.find(OnAPipe(kInvalidNumber + kMenu)), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(OnAPipe("\nVALUE B? ")) != std::string::npos, c.second_value_asked);
     EXPECT_EQ(run.journal, (Journal{kStartCall, kCloseCall}));
   }
 }

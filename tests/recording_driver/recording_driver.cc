@@ -26,7 +26,9 @@
 
 #include "driver/driver_api.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -99,6 +101,16 @@ struct Script {
   std::map<std::string, Fault> faults;
   std::map<std::string, size_t> calls;
 };
+
+// Fails as a bad memory access does. On Windows that is an exception, which
+// the C runtime's raise(SIGSEGV) would not give: it ends the process at once.
+void Crash() {
+#if defined(_WIN32)
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+#else
+  std::raise(SIGSEGV);
+#endif
+}
 
 // An entry's name, or `load`.
 bool IsScriptable(const std::string& name) { return name == "load" || FindEntry(name) != nullptr; }
@@ -282,7 +294,7 @@ void Record(const char* name, const std::string& arguments, const std::string& r
   const auto fault = TheScript().faults.find(name);
   switch (fault == TheScript().faults.end() ? Fault::kNone : fault->second) {
     case Fault::kNone: break;
-    case Fault::kSegv: std::raise(SIGSEGV); break;
+    case Fault::kSegv: Crash(); break;
     case Fault::kAbort: std::abort();
     case Fault::kExit: std::exit(0);
     case Fault::kNonBlock: SetOutputNonBlocking(); break;

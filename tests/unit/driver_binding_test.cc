@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "driver/library_word_size.h"
 
 namespace {
 
@@ -62,6 +66,55 @@ TEST(DriverBinding, ALibraryThatCannotBeLoadedGivesTheSystemsReason) {
   EXPECT_FALSE(binding.loaded);
   EXPECT_NE(binding.load_error.find("no-such-library-here.so"), std::string::npos)
       << binding.load_error;
+}
+
+// The leading bytes of a PE file: the DOS header pointing at `pe`, where the
+// signature stands, then the file header and the optional header's magic;
+// cut to `size` bytes.
+std::string PeHeader(std::uint32_t pe, std::string_view signature, std::uint16_t magic,
+                     std::size_t size = 0x200) {
+  std::string bytes(0x400, '\0');
+  bytes.replace(0, 2, "MZ");
+  for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(pe >> (8 * i));
+  if (std::size_t{pe} + 26 <= bytes.size()) {
+    bytes.replace(pe, 4, signature);
+    bytes[pe + 24] = static_cast<char>(magic & 0xFF);
+    bytes[pe + 25] = static_cast<char>(magic >> 8);
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+TEST(LibraryWordSize, ReadsThePeHeaderAndNamesAMismatch) {
+  const std::string kPe("PE\0\0", 4);
+  const struct {
+    std::string header;
+    int bits;
+  } headers[] = {
+      {PeHeader(0x80, kPe, 0x10B), 32},
+      {PeHeader(0x80, kPe, 0x20B), 64},
+      {PeHeader(0xF8, kPe, 0x20B), 64},
+      {PeHeader(0x80, kPe, 0x107), 0},  // a ROM image
+      {PeHeader(0x80, std::string("NE\0\0", 4), 0x10B), 0},
+      {PeHeader(0x80, kPe, 0x10B, 0x80 + 25), 0},  // cut before the magic's end
+      {PeHeader(0xFFFFFFF0, kPe, 0x10B), 0},       // the signature lies beyond
+      {"\x7f"
+       "ELF\x02\x01\x01",
+       0},
+      {"not a library\n", 0},
+      {"", 0},
+  };
+  for (const auto& c : headers)
+    EXPECT_EQ(PeWordSize(c.header), c.bits) << testing::PrintToString(c.header);
+
+  EXPECT_EQ(WordSizeMismatchNote(32, 64),
+            "La libreria es de 32 bits y este varno-diag es de 64 bits: use el varno-diag de 32 "
+            "bits.");
+  EXPECT_EQ(WordSizeMismatchNote(64, 32),
+            "La libreria es de 64 bits y este varno-diag es de 32 bits: use el varno-diag de 64 "
+            "bits.");
+  EXPECT_EQ(WordSizeMismatchNote(64, 64), "");
+  EXPECT_EQ(WordSizeMismatchNote(0, 64), "");
 }
 
 }  // namespace
