@@ -52,15 +52,16 @@ TEST(MisbehavingDriver, ScreenStaysWholeAroundOddReadings) {
   // screen: it wraps, and the menu after it is drawn whole.
   const std::string name(49, 'N');
   const std::string sample = " " + name + " -> " + kLargestFloat;
+  const std::string wrapped =
+      '\n' + sample.substr(0, kScreenColumns) + '\n' + sample.substr(kScreenColumns);
   PtySession session(
       Launch().Script("getValue_ZUNVarno = nan, 3.4028234663852886e38\n"
                       "getValue_ZUNVarno.delay_ms = 1\n"));
   ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
   ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
   ASSERT_TRUE(session.Type(name + "\r"));
-  ASSERT_TRUE(session.WaitForScreen([&](const std::string& screen) {
-    return screen == "\n" + sample.substr(0, kScreenColumns) + "\n" + sample.substr(kScreenColumns);
-  })) << session.ScreenText();
+  ASSERT_TRUE(session.WaitForScreen([&](const std::string& screen) { return screen == wrapped; }))
+      << session.ScreenText();
   ASSERT_TRUE(session.Press(Key::kEscape));
   ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
   EXPECT_EQ(session.ScreenText(), kMenu.substr(0, kMenu.size() - 1));
