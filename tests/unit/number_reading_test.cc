@@ -91,7 +91,7 @@ TEST(ParseInt, ReadsDecimalWithinThe32BitRange) {
 TEST(Numbers, ReadAndWrittenInTheCLocaleWhateverTheProcessLocale) {
   const std::string before = std::setlocale(LC_ALL, nullptr);
   if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
-    GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/install-deps makes one)";
+    GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/test makes one)";
   float value = 0;
   std::size_t consumed = 0;
   EXPECT_EQ(ParseFloat("7.5", &value, &consumed), NumberStatus::kOk);
