@@ -3,7 +3,7 @@
 namespace {
 
 // Far beyond any line a prompt takes; a longer paste is only counted.
-constexpr std::size_t kLongestKept = 64 * 1024;
+constexpr std::size_t kLongestKept = std::size_t{64} * 1024;
 
 // Back, blank out, back again: one column; a caret-notation key takes two.
 constexpr char kEraseColumn[] = "\b \b";

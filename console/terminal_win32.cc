@@ -82,7 +82,7 @@ bool WriteAsText(HANDLE output, std::string_view bytes) {
 // library ended the run, and the tool's exit status.
 [[noreturn]] void EndRunForTheDriver() {
   RestoreConsoleModes();
-  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   const std::string_view message(kDriverEndedRunMessage, sizeof kDriverEndedRunMessage - 1);
   DWORD mode = 0;
   if (GetConsoleMode(output, &mode))
@@ -210,7 +210,7 @@ bool WindowsTerminal::ClearWithConsoleApi(std::string_view text) {
   // the screen is never empty between two samples of a live reading.
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(g_output, &info)) return Write(text);
-  const DWORD width = static_cast<DWORD>(info.dwSize.X);
+  const auto width = static_cast<DWORD>(info.dwSize.X);
   const DWORD cells = width * static_cast<DWORD>(info.dwSize.Y);
   const auto blank = [&](COORD from, DWORD count) {
     DWORD written = 0;

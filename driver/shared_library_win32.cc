@@ -74,8 +74,8 @@ std::wstring FoundLibrary(const char* file_name) {
 // cannot be read.
 std::string HeaderOf(const std::wstring& path) {
   if (path.empty()) return "";
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return "";
   std::string header(kPeHeaderBytes, '\0');
   DWORD read = 0;

@@ -128,7 +128,7 @@ std::string FindProgram(const std::vector<std::string>& names,
   searched.insert(searched.end(), folders.begin(), folders.end());
   for (const std::string& name : names) {
     for (const std::string& folder : searched) {
-      const std::string candidate = folder + "/" + name;
+      std::string candidate = folder + "/" + name;
       if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
   }

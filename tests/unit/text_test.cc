@@ -118,8 +118,12 @@ TEST(Windows1252, BecomesUtf8) {
 }
 
 TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
-  const std::string begin = "\x1b[?2026h", end = "\x1b[?2026l", home = "\x1b[H";
-  const std::string scrollback = "\x1b[3J", rest_of_line = "\x1b[K", rest = "\x1b[J";
+  const std::string begin = "\x1b[?2026h";
+  const std::string end = "\x1b[?2026l";
+  const std::string home = "\x1b[H";
+  const std::string scrollback = "\x1b[3J";
+  const std::string rest_of_line = "\x1b[K";
+  const std::string rest = "\x1b[J";
   const std::string top_rows =
       "\x1b"
       "7\x1b[1;999H\x1b[1J\x1b"
