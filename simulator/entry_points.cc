@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "driver/driver_api.h"
 #include "line_file.h"
@@ -172,16 +171,4 @@ VARNO_SIM_EXPORT void MP_sendCommand(std::int32_t command) {
   sim.Record("MP_sendCommand(" + std::to_string(command) + ")");
 }
 
-// The exports must have exactly the types the tool calls them through.
-static_assert(std::is_same_v<decltype(&start_ZUNVarno), StartEntry>);
-static_assert(std::is_same_v<decltype(&start_ZUNVarno2), Start2Entry>);
-static_assert(std::is_same_v<decltype(&getValue_ZUNVarno), GetValueEntry>);
-static_assert(std::is_same_v<decltype(&setValue_ZUNVarno), SetValueEntry>);
-static_assert(
-    std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno), GetAIValueForCalibrationEntry>);
-static_assert(std::is_same_v<decltype(&close_ZUNVarno), CloseEntry>);
-static_assert(std::is_same_v<decltype(&setCalibration_ZUNVarno), SetCalibrationEntry>);
-static_assert(std::is_same_v<decltype(&getStatus_ZUNVarno), GetStatusEntry>);
-static_assert(std::is_same_v<decltype(&MP_getParameter), GetParameterEntry>);
-static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters), UpdateDynamicParametersEntry>);
-static_assert(std::is_same_v<decltype(&MP_sendCommand), SendCommandEntry>);
+#include "driver/export_checks.h"

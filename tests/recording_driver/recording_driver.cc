@@ -21,7 +21,6 @@
 #include <map>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "driver/driver_api.h"
@@ -370,18 +369,10 @@ VARNO_EXPORT void MP_updateDynamicParameters(float a, float b, float c, float d,
 
 #if !defined(VARNO_PARTIAL_DRIVER)
 VARNO_EXPORT void MP_sendCommand(std::int32_t command) { Record(__func__, Integer(command), ""); }
-static_assert(std::is_same_v<decltype(&getStatus_ZUNVarno), GetStatusEntry>);
-static_assert(std::is_same_v<decltype(&MP_sendCommand), SendCommandEntry>);
+#else
+// Declared for the type checks only: the partial driver does not export them.
+extern "C" std::uint32_t getStatus_ZUNVarno();
+extern "C" void MP_sendCommand(std::int32_t command);
 #endif
 
-// The exports must have exactly the types the tool calls them through.
-static_assert(std::is_same_v<decltype(&start_ZUNVarno), StartEntry>);
-static_assert(std::is_same_v<decltype(&start_ZUNVarno2), Start2Entry>);
-static_assert(std::is_same_v<decltype(&getValue_ZUNVarno), GetValueEntry>);
-static_assert(std::is_same_v<decltype(&setValue_ZUNVarno), SetValueEntry>);
-static_assert(
-    std::is_same_v<decltype(&getAIValueForCalibration_ZUNVarno), GetAIValueForCalibrationEntry>);
-static_assert(std::is_same_v<decltype(&close_ZUNVarno), CloseEntry>);
-static_assert(std::is_same_v<decltype(&setCalibration_ZUNVarno), SetCalibrationEntry>);
-static_assert(std::is_same_v<decltype(&MP_getParameter), GetParameterEntry>);
-static_assert(std::is_same_v<decltype(&MP_updateDynamicParameters), UpdateDynamicParametersEntry>);
+#include "driver/export_checks.h"
