@@ -9,26 +9,31 @@
 
 namespace {
 
-// Tells the operator why the driver cannot be used; false when it can.
-bool ReportBindingFailure(const DriverBinding& binding, Terminal& terminal) {
+constexpr int kToolBits = static_cast<int>(sizeof(void*) * 8);
+
+// Tells the operator why the driver cannot be used.
+void ReportBindingFailure(const DriverBinding& binding, Terminal& terminal) {
   if (!binding.loaded) {
-    // The system's reason in its own encoding, after the tool's words.
+    // The system's reason in its own encoding, after the tool's words; then
+    // which build of the tool a library of the other word size needs.
+    const std::string note = WordSizeMismatchNote(binding.load_failure.library_bits, kToolBits);
     if (terminal.Print(
-            StringPrintf("\nError al cargar la libreria %s: ", VARNO_DRIVER_LIBRARY_NAME)))
-      terminal.PrintSystemText(binding.load_error);
-    return true;
+            StringPrintf("\nError al cargar la libreria %s: ", VARNO_DRIVER_LIBRARY_NAME)) &&
+        terminal.PrintSystemText(binding.load_failure.reason) && !note.empty())
+      terminal.Print(" " + note);
+    return;
   }
   for (const std::string& name : binding.missing) {
     terminal.Print(StringPrintf("\nError al cargar la libreria %s: falta la funcion %s",
                                 VARNO_DRIVER_LIBRARY_NAME, name.c_str()));
   }
-  return !binding.missing.empty();
 }
 
 }  // namespace
 
 int Launch(std::span<const char* const> args, Terminal& terminal, const DriverBinding& binding) {
-  if (ReportBindingFailure(binding, terminal)) {
+  if (!binding.bound()) {
+    ReportBindingFailure(binding, terminal);
     terminal.ReadKey(Echo::kNo);
     return kExitStatus;
   }

@@ -4,7 +4,7 @@
 
 #include <span>
 
-#include "console/terminal.h"
+#include "console/terminal/terminal.h"
 #include "driver/driver_binding.h"
 
 // The tool's only exit status, whatever the way out.

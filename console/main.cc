@@ -1,10 +1,11 @@
 #include <memory>
 
 #include "console/launch.h"
-#include "console/terminal.h"
+#include "console/terminal/process_guard.h"
+#include "console/terminal/terminal.h"
 
 int main(int argc, char** argv) {
-  const ProcessGuard guard;
+  const ProcessGuard guard(kExitStatus, kDriverEndedRunMessage);
   // Loaded before the terminal is taken over, so that a library that ends
   // the process while it loads leaves the terminal as it was.
   const DriverBinding binding = LoadAndBindDriver(VARNO_DRIVER_LIBRARY_NAME);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <iterator>
 
-#include "console/key_decoder.h"
 #include "console/motion_commands.h"
 #include "console/signal_commands.h"
 #include "console/string_printf.h"
+#include "console/terminal/keys.h"
 
 namespace {
 

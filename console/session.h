@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "console/terminal.h"
+#include "console/terminal/terminal.h"
 #include "driver/driver_api.h"
 
 // A signal name of at most 49 characters and its terminating NUL.

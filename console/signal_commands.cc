@@ -1,8 +1,8 @@
 #include "console/signal_commands.h"
 
-#include "console/key_decoder.h"
 #include "console/prompts.h"
 #include "console/string_printf.h"
+#include "console/terminal/keys.h"
 
 namespace {
 

@@ -30,3 +30,10 @@ std::optional<std::string> StartFailureMessage(StartResult result) {
   }
   return std::nullopt;
 }
+
+std::string WordSizeMismatchNote(int library_bits, int tool_bits) {
+  if (library_bits == 0 || tool_bits == 0 || library_bits == tool_bits) return "";
+  return StringPrintf(
+      "La libreria es de %d bits y este varno-diag es de %d bits: use el varno-diag de %d bits.",
+      library_bits, tool_bits, library_bits);
+}

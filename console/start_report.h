@@ -16,3 +16,8 @@ inline constexpr char kArgumentsMessage[] =
 // The message for a start that did not succeed; nothing for codes without a
 // meaning (0, and -4 and below).
 std::optional<std::string> StartFailureMessage(StartResult result);
+
+// The words put after the system's reason when a library of `library_bits`
+// could not be loaded into this build of `tool_bits`, naming the build to
+// use; empty when the two match or either is unknown (0).
+std::string WordSizeMismatchNote(int library_bits, int tool_bits);

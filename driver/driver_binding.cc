@@ -50,11 +50,11 @@ DriverBinding BindDriver(const SharedLibrary& library) {
 }
 
 DriverBinding LoadAndBindDriver(const char* file_name) {
-  std::string error;
-  std::unique_ptr<SharedLibrary> library = SharedLibrary::Load(file_name, &error);
+  LoadFailure failure;
+  std::unique_ptr<SharedLibrary> library = SharedLibrary::Load(file_name, &failure);
   if (library == nullptr) {
     DriverBinding binding;
-    binding.load_error = error;
+    binding.load_failure = std::move(failure);
     return binding;
   }
   DriverBinding binding = BindDriver(*library);

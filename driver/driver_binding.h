@@ -12,7 +12,7 @@
 struct DriverBinding {
   std::unique_ptr<SharedLibrary> library;  // held, never unloaded
   bool loaded = false;
-  std::string load_error;            // the system's reason when not loaded
+  LoadFailure load_failure;          // why, when not loaded
   std::vector<std::string> missing;  // entries not exported, in table order
   DriverApi api;                     // complete only when bound()
 

@@ -29,10 +29,3 @@ int PeWordSize(std::string_view header) {
     default: return 0;
   }
 }
-
-std::string WordSizeMismatchNote(int library_bits, int tool_bits) {
-  if (library_bits == 0 || tool_bits == 0 || library_bits == tool_bits) return "";
-  const std::string library = std::to_string(library_bits);
-  return "La libreria es de " + library + " bits y este varno-diag es de " +
-         std::to_string(tool_bits) + " bits: use el varno-diag de " + library + " bits.";
-}

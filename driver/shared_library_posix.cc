@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "driver/library_word_size.h"
 #include "driver/shared_library.h"
 
 namespace {
@@ -39,14 +38,12 @@ class PosixSharedLibrary final : public SharedLibrary {
 
 }  // namespace
 
-std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::string* error) {
+std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, LoadFailure* failure) {
   void* handle = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();
-    *error = reason != nullptr ? reason : "unknown error";
-    const std::string note =
-        WordSizeMismatchNote(ElfClassBits(*error), static_cast<int>(sizeof(void*) * 8));
-    if (!note.empty()) *error += " " + note;
+    failure->reason = reason != nullptr ? reason : "unknown error";
+    failure->library_bits = ElfClassBits(failure->reason);
     return nullptr;
   }
   return std::make_unique<PosixSharedLibrary>(handle);

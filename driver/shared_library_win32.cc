@@ -100,7 +100,7 @@ class WindowsSharedLibrary final : public SharedLibrary {
 
 }  // namespace
 
-std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::string* error) {
+std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, LoadFailure* failure) {
   // The ordinary search without the current folder: the tool's own folder,
   // the system folders, then PATH. A library left in whatever folder the
   // tool is started from is never loaded. A DLL directory takes the current
@@ -110,12 +110,9 @@ std::unique_ptr<SharedLibrary> SharedLibrary::Load(const char* file_name, std::s
   HMODULE module = LoadLibraryA(file_name);
   if (module == nullptr) {
     const DWORD code = GetLastError();
-    *error = SystemMessage(code, file_name);
-    if (code == ERROR_BAD_EXE_FORMAT) {
-      const std::string note = WordSizeMismatchNote(PeWordSize(HeaderOf(FoundLibrary(file_name))),
-                                                    static_cast<int>(sizeof(void*) * 8));
-      if (!note.empty()) *error += " " + note;
-    }
+    failure->reason = SystemMessage(code, file_name);
+    if (code == ERROR_BAD_EXE_FORMAT)
+      failure->library_bits = PeWordSize(HeaderOf(FoundLibrary(file_name)));
     return nullptr;
   }
   return std::make_unique<WindowsSharedLibrary>(module);

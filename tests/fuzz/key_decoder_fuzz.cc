@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "console/key_decoder.h"
+#include "console/terminal/key_decoder.h"
 #include "fuzz_check.h"
 #include "typed_bytes.h"
 

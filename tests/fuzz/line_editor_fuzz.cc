@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "console/key_decoder.h"
-#include "console/line_editor.h"
+#include "console/terminal/key_decoder.h"
+#include "console/terminal/line_editor.h"
 #include "fuzz_check.h"
 #include "typed_bytes.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "console/input_buffer.h"
-#include "console/number_reader.h"
+#include "console/terminal/input_buffer.h"
+#include "console/terminal/number_reader.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "console/key_decoder.h"
+#include "console/terminal/key_decoder.h"
 #include "fuzz_check.h"
 
 namespace varno::fuzz {

@@ -131,7 +131,7 @@ TEST(Launch, ADriverThatCannotBeBoundIsToldAndNothingIsCalled) {
   unloadable.terminal.keys = {'k'};
   unloadable.Go([] {
     DriverBinding binding;
-    binding.load_error = "cannot open shared object file";
+    binding.load_failure.reason = "cannot open shared object file";
     return binding;
   });
   EXPECT_EQ(unloadable.terminal.screen,

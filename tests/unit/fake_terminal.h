@@ -1,14 +1,14 @@
 // A console driven by a script of keys and lines, recording what is shown.
-// Line and number reads go through the real BufferedTerminal, so gets' and
-// scanf's rules apply.
+// Keys, lines and numbers go through the real ConsoleTerminal, so the key
+// protocol and gets' and scanf's rules apply.
 #pragma once
 
 #include <deque>
 #include <string>
 
-#include "console/buffered_terminal.h"
+#include "console/terminal/console_terminal.h"
 
-class FakeTerminal final : public BufferedTerminal {
+class FakeTerminal final : public ConsoleTerminal {
  public:
   // Keys for ReadKey, in order. Running out of keys, or of lines, is the end
   // of input.
@@ -28,30 +28,35 @@ class FakeTerminal final : public BufferedTerminal {
     screen += text;
     return true;
   }
-  bool PrintSystemText(std::string_view utf8) override { return Print(utf8); }
-  std::optional<unsigned char> ReadKey(Echo echo) override {
-    if (Leaving() || keys.empty()) {
-      ended_ = true;
-      return std::nullopt;
-    }
-    const unsigned char key = keys.front();
-    keys.pop_front();
-    if (echo == Echo::kYes && key >= 0x20 && key <= 0x7E) screen += static_cast<char>(key);
-    return key;
-  }
   bool KeyWaiting() override {
     if (polls_before_key > 0) {
       --polls_before_key;
       return false;
     }
-    return !keys.empty();
+    return ConsoleTerminal::KeyWaiting();
   }
-  bool Leaving() const override { return ended_ || interrupted; }
 
  private:
+  std::optional<Key> NextKey(CtrlC /*ctrl_c*/) override {
+    if (keys.empty()) {
+      InputEnded();
+      return std::nullopt;
+    }
+    const unsigned char key = keys.front();
+    keys.pop_front();
+    return Key{key, std::nullopt};
+  }
+  bool KeyPending() override { return !keys.empty(); }
+  bool Interrupted() const override { return interrupted; }
+  bool Flush() override { return true; }
+  bool Write(std::string_view text) override {
+    screen += text;
+    return true;
+  }
+  bool WriteSystemText(std::string_view utf8) override { return Write(utf8); }
   LineStatus ReadRawLine(std::string* line, std::size_t capacity) override {
     if (Leaving() || lines.empty()) {
-      ended_ = true;
+      InputEnded();
       return LineStatus::kLeave;
     }
     *line = lines.front();
@@ -59,6 +64,4 @@ class FakeTerminal final : public BufferedTerminal {
     screen += *line + "\n";  // typed, then Enter
     return line->size() > capacity ? LineStatus::kTooLong : LineStatus::kOk;
   }
-
-  bool ended_ = false;
 };

@@ -1,4 +1,4 @@
-#include "console/key_decoder.h"
+#include "console/terminal/key_decoder.h"
 
 #include <gtest/gtest.h>
 

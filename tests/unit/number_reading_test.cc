@@ -5,9 +5,9 @@
 #include <deque>
 #include <string>
 
-#include "console/input_buffer.h"
-#include "console/number_reader.h"
 #include "console/string_printf.h"
+#include "console/terminal/input_buffer.h"
+#include "console/terminal/number_reader.h"
 
 namespace {
 

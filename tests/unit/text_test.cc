@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "console/buffered_terminal.h"
-#include "console/line_editor.h"
-#include "console/screen_frame.h"
 #include "console/start_report.h"
-#include "console/windows_1252.h"
+#include "console/terminal/console_terminal.h"
+#include "console/terminal/line_editor.h"
+#include "console/terminal/screen_frame.h"
+#include "console/terminal/windows_1252.h"
 
 namespace {
 
@@ -108,6 +108,15 @@ TEST(StartReport, ToldInWordsForEveryCode) {
     else
       EXPECT_EQ(message.value_or("(none)"), c.message);
   }
+
+  EXPECT_EQ(WordSizeMismatchNote(32, 64),
+            "La libreria es de 32 bits y este varno-diag es de 64 bits: use el varno-diag de 32 "
+            "bits.");
+  EXPECT_EQ(WordSizeMismatchNote(64, 32),
+            "La libreria es de 64 bits y este varno-diag es de 32 bits: use el varno-diag de 64 "
+            "bits.");
+  EXPECT_EQ(WordSizeMismatchNote(64, 64), "");
+  EXPECT_EQ(WordSizeMismatchNote(0, 64), "");
 }
 
 TEST(Windows1252, BecomesUtf8) {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "console/terminal.h"
+#include "console/terminal/terminal.h"
 
 class InputBuffer {
  public:

@@ -1,4 +1,4 @@
-#include "console/console_keys.h"
+#include "console/terminal/windows_console_keys.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,12 @@
-// Turning the bytes a terminal sends into the keys the target console gives:
-// one byte for an ordinary key; for a special key two bytes, a lead-in (0xE0
-// for the grey keys and F11/F12, 0x00 for F1-F10 and Alt+key) and a code.
+// Turning the bytes a terminal sends into the keys the target console gives
+// (console/terminal/keys.h).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
-inline constexpr unsigned char kEscapeKey = 27;
-inline constexpr unsigned char kBackspaceKey = 8;
-inline constexpr unsigned char kGreyLeadIn = 0xE0;
-inline constexpr unsigned char kFunctionLeadIn = 0x00;
+#include "console/terminal/keys.h"
+
 // The code of a sequence the decoder does not know, after kGreyLeadIn.
 inline constexpr unsigned char kUnknownKeyCode = 0xFF;
 
@@ -24,13 +21,6 @@ class ByteSource {
   virtual void Unread(unsigned char byte) = 0;
   // Milliseconds on a clock that never goes back.
   virtual std::int64_t NowMs() = 0;
-};
-
-struct Key {
-  unsigned char first;
-  std::optional<unsigned char> second;  // set for special keys
-
-  bool operator==(const Key&) const = default;
 };
 
 // How long an ESC waits for the byte after it before it is the Escape key.

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <string>
 
-#include "console/key_decoder.h"
+#include "console/terminal/keys.h"
 
 class LineEditor {
  public:

@@ -1,10 +1,11 @@
 // The console operations that the launch, the menu and the commands use.
-// One implementation per platform; unit tests drive the console through a
-// fake. Once the tool must leave (input ended, output failed, or an
-// interrupt arrived), every operation fails and Leaving() says so.
+// One implementation per platform (console_terminal.h holds what they share);
+// unit tests drive the console through a fake. Once the tool must leave (input ended, output
+// failed, or an interrupt arrived), every operation fails and Leaving() says so.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -68,25 +69,7 @@ class Terminal {
   virtual bool Leaving() const = 0;
 };
 
-#include <memory>
-
-// Holds the process for the whole run, from before the driver library is
-// loaded: standard input, output and error stay taken, so that no descriptor
-// of the tool's or the library's becomes one of them (a closed one reads as
-// ended input or fails as output); interrupts make the tool leave (see
-// Terminal::Leaving); a run that the driver library ends (a crash, an abort,
-// an exit inside it) puts the console back as it was found, says so in one
-// line and ends with the tool's exit status. Only one may exist; destroying
-// it marks the tool's own orderly end.
-class ProcessGuard {
- public:
-  ProcessGuard();
-  ~ProcessGuard();
-  ProcessGuard(const ProcessGuard&) = delete;
-  ProcessGuard& operator=(const ProcessGuard&) = delete;
-};
-
-// The process's own console (standard input and output). Only one may exist:
-// it takes over the terminal's modes and the interrupt signals until it is
-// destroyed, which puts both back as they were found.
+// The process's own console (standard input and output), under the process
+// guard. Only one may exist: it takes over the terminal's modes until it is
+// destroyed, which puts them back as they were found.
 std::unique_ptr<Terminal> OpenConsole();

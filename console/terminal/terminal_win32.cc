@@ -2,25 +2,21 @@
 // special keys as key events that become the console runtime's two-byte
 // keys; lines and numbers are edited and buffered here, so that discarding
 // buffered input means the same on every C runtime. From redirected input
-// every byte is one key. Ctrl-C (outside key reads), Ctrl-Break and closing
-// the window make the tool leave in order; see OnConsoleEvent. A crash, an
-// abort or an exit inside the driver library restores the console modes
-// before the process ends; see EndRunForTheDriver.
+// every byte is one key. The process guard gives the console modes back
+// from its handlers (an interrupt's second event, a run the driver library
+// ends) through RestoreConsoleModes.
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "console/buffered_terminal.h"
-#include "console/console_keys.h"
-#include "console/launch.h"
-#include "console/screen_frame.h"
-#include "console/terminal.h"
-#include "console/windows_1252.h"
+#include "console/terminal/console_terminal.h"
+#include "console/terminal/process_guard.h"
+#include "console/terminal/screen_frame.h"
+#include "console/terminal/terminal.h"
+#include "console/terminal/windows_1252.h"
+#include "console/terminal/windows_console_keys.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -32,11 +28,8 @@ namespace {
 // interrupt can end.
 constexpr DWORD kPipePollMs = 10;
 
-// Shared with the console event handler, which runs on a thread of its own.
-// Set up before the handler is installed and read-only afterwards, but for
-// the flag.
-std::atomic<bool> g_interrupted{false};
-HANDLE g_wake = nullptr;  // set when an interrupt arrives
+// Set up before the guard's handlers may use them (on a thread of their own)
+// and read-only afterwards.
 HANDLE g_input = INVALID_HANDLE_VALUE;
 HANDLE g_output = INVALID_HANDLE_VALUE;
 DWORD g_found_input_mode = 0;
@@ -48,8 +41,6 @@ void RestoreConsoleModes() {
   if (g_input_is_console) SetConsoleMode(g_input, g_found_input_mode);
   if (g_output_is_console) SetConsoleMode(g_output, g_found_output_mode);
 }
-
-std::atomic<bool> g_orderly_end{false};  // the tool itself is ending the run
 
 bool WriteAll(HANDLE output, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -63,7 +54,7 @@ bool WriteAll(HANDLE output, std::string_view bytes) {
 }
 
 // Redirected output as the console runtime's text mode writes it: each "\n"
-// as "\r\n". Allocates nothing, so that it serves after a crash too.
+// as "\r\n".
 bool WriteAsText(HANDLE output, std::string_view bytes) {
   char chunk[512];
   std::size_t used = 0;
@@ -78,63 +69,24 @@ bool WriteAsText(HANDLE output, std::string_view bytes) {
   return WriteAll(output, std::string_view(chunk, used));
 }
 
-// The console modes as they were found, the line that says the driver
-// library ended the run, and the tool's exit status.
-[[noreturn]] void EndRunForTheDriver() {
-  RestoreConsoleModes();
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  const std::string_view message(kDriverEndedRunMessage, sizeof kDriverEndedRunMessage - 1);
-  DWORD mode = 0;
-  if (GetConsoleMode(output, &mode))
-    WriteAll(output, message);
-  else
-    WriteAsText(output, message);
-  ExitProcess(kExitStatus);
-}
-
-LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* /*exception*/) { EndRunForTheDriver(); }
-
-void OnAbort(int /*signal_number*/) { EndRunForTheDriver(); }
-
-// An exit() that is not the tool's own comes from the driver library.
-void OnExit() {
-  if (!g_orderly_end) EndRunForTheDriver();
-}
-
-// The first event asks the tool to leave as Escape does, once any driver call
-// in progress has returned; a second one ends it at once. Closing the window
-// ends the process when this returns, so it waits for the orderly leave.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  if (g_interrupted.exchange(true)) {
-    RestoreConsoleModes();
-    ExitProcess(kExitStatus);
-  }
-  SetEvent(g_wake);
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    Sleep(INFINITE);  // the main thread's exit ends the process
-  }
-  return TRUE;
-}
-
-bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
-
-class WindowsTerminal final : public BufferedTerminal {
+class WindowsTerminal final : public ConsoleTerminal {
  public:
   WindowsTerminal();
   ~WindowsTerminal() override;
 
   void Clear() override;
   bool Print(std::string_view text) override;
-  bool PrintSystemText(std::string_view utf8) override {
-    return !Leaving() && Flush() && WriteUtf8(utf8);
-  }
-  std::optional<unsigned char> ReadKey(Echo echo) override;
-  bool KeyWaiting() override;
-  bool Leaving() const override { return g_interrupted || input_ended_ || output_failed_; }
 
  private:
-  // The next key, blocking; with Ctrl-C as key 3 when `ctrl_c_is_key`.
-  std::optional<Key> NextKey(bool ctrl_c_is_key);
+  // The console's primitives.
+  std::optional<Key> NextKey(CtrlC ctrl_c) override;
+  bool KeyPending() override;
+  bool Interrupted() const override { return InterruptRequested(); }
+  bool Flush() override;
+  bool Write(std::string_view windows_1252) override;
+  bool WriteSystemText(std::string_view utf8) override { return WriteUtf8(utf8); }
+  LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
+
   std::optional<Key> NextConsoleKey();
   std::optional<Key> NextRedirectedKey();
   // Until redirected input can be read without blocking; false when an
@@ -142,29 +94,23 @@ class WindowsTerminal final : public BufferedTerminal {
   static bool WaitForRedirectedInput();
   // Whether the console holds a press that gives a key; drops other events.
   static bool ConsoleKeyPending();
-  LineStatus ReadRawLine(std::string* line, std::size_t capacity) override;
 
-  bool Write(std::string_view windows_1252);
-  // The same for UTF-8 text; redirected, in the system's ANSI code page.
+  // Write() for UTF-8 text; redirected, in the system's ANSI code page.
   bool WriteUtf8(std::string_view utf8);
   // Redirected output, with the console runtime's line ends.
   bool WriteBytes(std::string_view bytes);
-  // Sends a clear that is being held back.
-  bool Flush();
   // A held clear and `text` through the screen API, where the console takes
   // no escape sequences.
   bool ClearWithConsoleApi(std::string_view text);
 
   bool output_takes_sequences_ = false;
-  bool input_ended_ = false;
-  bool output_failed_ = false;
   ScreenFrame frame_;                      // a clear not sent yet, as sequences
   bool held_api_clear_ = false;            // or through the screen API
   std::basic_string<unsigned char> keys_;  // the rest of the last press
-  std::optional<unsigned char> second_;    // of a special key, not read yet
 };
 
 WindowsTerminal::WindowsTerminal() {
+  SetTerminalHold({RestoreConsoleModes, nullptr});
   g_input = GetStdHandle(STD_INPUT_HANDLE);
   g_input_is_console = GetConsoleMode(g_input, &g_found_input_mode) != 0;
   if (g_input_is_console) {
@@ -181,12 +127,12 @@ WindowsTerminal::WindowsTerminal() {
   }
 }
 
-// The handlers stay to the end of the process: the guard's.
 WindowsTerminal::~WindowsTerminal() {
-  if (!output_failed_) Flush();
+  if (!output_failed()) Flush();
   RestoreConsoleModes();
   g_input_is_console = false;
   g_output_is_console = false;
+  SetTerminalHold({});
 }
 
 void WindowsTerminal::Clear() {
@@ -275,14 +221,14 @@ bool WindowsTerminal::WriteUtf8(std::string_view utf8) {
   const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                          wide.data(), static_cast<int>(wide.size()));
   if (length <= 0) {
-    output_failed_ = true;
+    OutputFailed();
     return false;
   }
   if (g_output_is_console) {
     // As characters, so that every one shows whatever the code page.
     DWORD written = 0;
     if (!WriteConsoleW(g_output, wide.data(), static_cast<DWORD>(length), &written, nullptr)) {
-      output_failed_ = true;
+      OutputFailed();
       return false;
     }
     return true;
@@ -296,7 +242,7 @@ bool WindowsTerminal::WriteUtf8(std::string_view utf8) {
 
 bool WindowsTerminal::WriteBytes(std::string_view bytes) {
   if (!WriteAsText(g_output, bytes)) {
-    output_failed_ = true;
+    OutputFailed();
     return false;
   }
   return true;
@@ -321,16 +267,16 @@ bool WindowsTerminal::ConsoleKeyPending() {
 
 std::optional<Key> WindowsTerminal::NextConsoleKey() {
   while (keys_.empty()) {
-    if (g_interrupted) return std::nullopt;
-    const HANDLE waits[2] = {g_input, g_wake};
+    if (InterruptRequested()) return std::nullopt;
+    const HANDLE waits[2] = {g_input, InterruptWakeEvent()};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-      if (!g_interrupted) input_ended_ = true;
+      if (!InterruptRequested()) InputEnded();
       return std::nullopt;
     }
     INPUT_RECORD record;
     DWORD count = 0;
     if (!ReadConsoleInputW(g_input, &record, 1, &count)) {
-      input_ended_ = true;
+      InputEnded();
       return std::nullopt;
     }
     if (count == 0 || record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
@@ -368,12 +314,12 @@ std::optional<Key> WindowsTerminal::NextConsoleKey() {
 bool WindowsTerminal::WaitForRedirectedInput() {
   // A file never blocks; a pipe is looked at until it holds a byte or has
   // been closed (the read then finds the end).
-  while (!g_interrupted && GetFileType(g_input) == FILE_TYPE_PIPE) {
+  while (!InterruptRequested() && GetFileType(g_input) == FILE_TYPE_PIPE) {
     DWORD available = 0;
     if (!PeekNamedPipe(g_input, nullptr, 0, nullptr, &available, nullptr) || available > 0) break;
-    WaitForSingleObject(g_wake, kPipePollMs);
+    WaitForSingleObject(InterruptWakeEvent(), kPipePollMs);
   }
-  return !g_interrupted;
+  return !InterruptRequested();
 }
 
 std::optional<Key> WindowsTerminal::NextRedirectedKey() {
@@ -381,44 +327,24 @@ std::optional<Key> WindowsTerminal::NextRedirectedKey() {
   unsigned char byte = 0;
   DWORD read = 0;
   if (!ReadFile(g_input, &byte, 1, &read, nullptr) || read != 1) {
-    input_ended_ = true;  // end of input, a broken pipe
+    InputEnded();  // end of input, a broken pipe
     return std::nullopt;
   }
   return Key{byte, std::nullopt};
 }
 
-std::optional<Key> WindowsTerminal::NextKey(bool ctrl_c_is_key) {
+std::optional<Key> WindowsTerminal::NextKey(CtrlC ctrl_c) {
   if (!g_input_is_console) return NextRedirectedKey();
-  // While the tool waits for a key, Ctrl-C is key 3, as with the console
-  // runtime's own key reads.
+  const bool ctrl_c_is_key = ctrl_c == CtrlC::kIsKey;
   if (ctrl_c_is_key) SetConsoleMode(g_input, 0);
   std::optional<Key> key = NextConsoleKey();
   if (ctrl_c_is_key) SetConsoleMode(g_input, ENABLE_PROCESSED_INPUT);
-  if (g_interrupted) return std::nullopt;
+  if (InterruptRequested()) return std::nullopt;
   return key;
 }
 
-std::optional<unsigned char> WindowsTerminal::ReadKey(Echo echo) {
-  if (Leaving()) return std::nullopt;
-  if (second_) {
-    const unsigned char code = *second_;
-    second_.reset();
-    return code;
-  }
-  if (!Flush()) return std::nullopt;
-  const std::optional<Key> key = NextKey(true);
-  if (!key) return std::nullopt;
-  second_ = key->second;
-  if (echo == Echo::kYes && !key->second && IsPrintable(key->first)) {
-    const char shown = static_cast<char>(key->first);
-    if (!Write(std::string_view(&shown, 1))) return std::nullopt;
-  }
-  return key->first;
-}
-
-bool WindowsTerminal::KeyWaiting() {
-  if (Leaving()) return false;
-  if (second_ || !keys_.empty()) return true;
+bool WindowsTerminal::KeyPending() {
+  if (!keys_.empty()) return true;
   if (g_input_is_console) return ConsoleKeyPending();
   if (GetFileType(g_input) == FILE_TYPE_PIPE) {
     DWORD available = 0;
@@ -433,7 +359,7 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (g_input_is_console) {
     // The console runtime's keys are single bytes of the console's code page.
-    return EditTypedLine([this] { return NextKey(false); },
+    return EditTypedLine([this] { return NextKey(CtrlC::kInterrupts); },
                          [this](std::string_view shown) { return Write(shown); }, line, capacity,
                          LineEditor::Encoding::kSingleByte);
   }
@@ -447,15 +373,5 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
 }
 
 }  // namespace
-
-ProcessGuard::ProcessGuard() {
-  g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-  SetUnhandledExceptionFilter(OnUnhandledException);
-  signal(SIGABRT, OnAbort);
-  std::atexit(OnExit);
-}
-
-ProcessGuard::~ProcessGuard() { g_orderly_end = true; }
 
 std::unique_ptr<Terminal> OpenConsole() { return std::make_unique<WindowsTerminal>(); }

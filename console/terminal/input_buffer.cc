@@ -1,6 +1,6 @@
-#include "console/input_buffer.h"
+#include "console/terminal/input_buffer.h"
 
-#include "console/number_reader.h"
+#include "console/terminal/number_reader.h"
 
 namespace {
 

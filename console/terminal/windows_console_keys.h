@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "console/key_decoder.h"
+#include "console/terminal/keys.h"
 
 // The fields of a key-down event that decide the key.
 struct ConsoleKeyPress {

@@ -1,4 +1,4 @@
-#include "console/windows_1252.h"
+#include "console/terminal/windows_1252.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "console/number_reader.h"
+#include "console/terminal/number_reader.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,9 +1,9 @@
-#include "console/buffered_terminal.h"
+#include "console/terminal/console_terminal.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "console/line_editor.h"
+#include "console/terminal/line_editor.h"
 
 namespace {
 
@@ -12,7 +12,37 @@ constexpr std::size_t kLongestNumberLine = 4096;
 
 }  // namespace
 
-LineStatus BufferedTerminal::ReadLine(std::span<char> buffer) {
+bool ConsoleTerminal::PrintSystemText(std::string_view utf8) {
+  return !Leaving() && Flush() && WriteSystemText(utf8);
+}
+
+std::optional<unsigned char> ConsoleTerminal::ReadKey(Echo echo) {
+  if (Leaving()) return std::nullopt;
+  if (second_) {
+    const unsigned char code = *second_;
+    second_.reset();
+    return code;
+  }
+  if (!Flush()) return std::nullopt;
+  // While the tool waits for a key, Ctrl-C is key 3, as on the target
+  // console. A key already waiting (a live reading's) is read without that
+  // switch, so a Ctrl-C pressed meanwhile still interrupts.
+  const std::optional<Key> key = NextKey(KeyPending() ? CtrlC::kInterrupts : CtrlC::kIsKey);
+  if (!key) return std::nullopt;
+  second_ = key->second;
+  if (echo == Echo::kYes && !key->second && IsPrintableAscii(key->first)) {
+    const char shown = static_cast<char>(key->first);
+    if (!Write(std::string_view(&shown, 1))) return std::nullopt;
+  }
+  return key->first;
+}
+
+bool ConsoleTerminal::KeyWaiting() {
+  if (Leaving()) return false;
+  return second_ || KeyPending();
+}
+
+LineStatus ConsoleTerminal::ReadLine(std::span<char> buffer) {
   if (buffer.empty()) return LineStatus::kTooLong;
   const std::size_t capacity = buffer.size() - 1;
   std::string line;
@@ -22,9 +52,8 @@ LineStatus BufferedTerminal::ReadLine(std::span<char> buffer) {
     status = ReadRawLine(&line, capacity);
   else if (line.size() > capacity)
     status = LineStatus::kTooLong;
-  if (status == LineStatus::kOk && std::any_of(line.begin(), line.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte > 0x7E;
+  if (status == LineStatus::kOk && !std::all_of(line.begin(), line.end(), [](char c) {
+        return IsPrintableAscii(static_cast<unsigned char>(c));
       })) {
     status = LineStatus::kNotPrintable;
   }
@@ -35,13 +64,13 @@ LineStatus BufferedTerminal::ReadLine(std::span<char> buffer) {
   return status;
 }
 
-NumberStatus BufferedTerminal::ReadFloat(float* value) {
+NumberStatus ConsoleTerminal::ReadFloat(float* value) {
   if (Leaving()) return NumberStatus::kLeave;
   return buffer_.ReadFloat(
       value, [this](std::string* line) { return ReadRawLine(line, kLongestNumberLine); });
 }
 
-NumberStatus BufferedTerminal::ReadInt(std::int32_t* value) {
+NumberStatus ConsoleTerminal::ReadInt(std::int32_t* value) {
   if (Leaving()) return NumberStatus::kLeave;
   return buffer_.ReadInt(
       value, [this](std::string* line) { return ReadRawLine(line, kLongestNumberLine); });

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "console/terminal.h"
+#include "console/terminal/terminal.h"
 
 // `text` is NUL-terminated; white space before the number is skipped as
 // strtof and strtol skip it. *consumed is how many characters the number

@@ -1,4 +1,4 @@
-#include "console/screen_frame.h"
+#include "console/terminal/screen_frame.h"
 
 #include <algorithm>
 #include <cstddef>

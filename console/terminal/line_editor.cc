@@ -1,4 +1,4 @@
-#include "console/line_editor.h"
+#include "console/terminal/line_editor.h"
 
 namespace {
 

@@ -1,0 +1,21 @@
+// The keys the console gives, as the target console's runtime gives them:
+// one byte for an ordinary key; for a special key two bytes, a lead-in (0xE0
+// for the grey keys and F11/F12, 0x00 for F1-F10 and Alt+key) and a code.
+#pragma once
+
+#include <optional>
+
+inline constexpr unsigned char kEscapeKey = 27;
+inline constexpr unsigned char kBackspaceKey = 8;
+inline constexpr unsigned char kGreyLeadIn = 0xE0;
+inline constexpr unsigned char kFunctionLeadIn = 0x00;
+
+struct Key {
+  unsigned char first;
+  std::optional<unsigned char> second;  // set for special keys
+
+  bool operator==(const Key&) const = default;
+};
+
+// What the console shows of a key as typed, and a signal name may hold.
+inline constexpr bool IsPrintableAscii(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
