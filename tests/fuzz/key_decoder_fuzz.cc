@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<unsigned char> first = bytes.NextKeyStart();
     if (!first) break;
     const std::int64_t first_ms = bytes.NowMs();
-    const Key key = decoder.Decode(*first, bytes);
+    const Key key = decoder.Decode(*first, bytes, KeyContext::kMenu);
     const std::size_t taken = bytes.position() - start;
     FUZZ_CHECK(taken >= 1);
     if (key.second) {
