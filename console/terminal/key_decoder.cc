@@ -46,9 +46,6 @@ Key WithAlt(const Key& key) {
   return Function(code + (code >= 133 ? 6 : 80));
 }
 
-// Of a sequence's parameters, how many are kept: more than a key's number.
-constexpr std::size_t kKeptParameters = 8;
-
 // The number before the first ';' of the parameters, or -1.
 int LeadingNumber(const std::string& parameters) {
   int number = -1;
@@ -293,6 +290,32 @@ Key KeyDecoder::Name(std::string_view bytes) const {
   return NameShape(bytes);
 }
 
+void KeyDecoder::CountRead() {
+  if (!bytes_before_pause_) return;
+  // The first byte after the pause ends the count.
+  if (*bytes_before_pause_ == 0)
+    bytes_before_pause_.reset();
+  else
+    --*bytes_before_pause_;
+}
+
+std::optional<unsigned char> KeyDecoder::NextWithin(ByteSource& more, int timeout_ms) {
+  if (bytes_before_pause_) {
+    if (*bytes_before_pause_ == 0) {
+      bytes_before_pause_.reset();
+      return std::nullopt;  // the pause that came after them, waited already
+    }
+    --*bytes_before_pause_;
+  }
+  return more.NextWithin(timeout_ms);
+}
+
+void KeyDecoder::HandBack(std::string_view bytes, std::optional<unsigned char> next,
+                          ByteSource& more) {
+  for (std::size_t i = bytes.size(); i-- > 0;) more.Unread(static_cast<unsigned char>(bytes[i]));
+  if (!next) bytes_before_pause_ = bytes.size();
+}
+
 Key KeyDecoder::Plain(unsigned char byte) {
   if (byte == 127) return {kBackspaceKey, std::nullopt};
   utf8_continuations_ = byte >= 0xF0 && byte <= 0xF4   ? 3
@@ -306,10 +329,12 @@ Key KeyDecoder::Decode(unsigned char first, ByteSource& more, KeyContext context
   // A byte that goes on with a UTF-8 character typed is part of it: a 0x9B
   // there is no CSI.
   if (utf8_continuations_ > 0 && (first & 0xC0) == 0x80) {
+    CountRead();
     --utf8_continuations_;
     return {first, std::nullopt};
   }
   utf8_continuations_ = 0;
+  CountRead();
   const std::optional<BrokenOff> broken = std::exchange(broken_off_, std::nullopt);
   // An ESC after a lone ESC is a key of its own, never the rest of it:
   // Escape pressed twice ends a live reading, then the tool.
@@ -337,7 +362,7 @@ Key KeyDecoder::ReadOn(std::string bytes, ByteSource& more, KeyContext context,
     const int wait = second                           ? kEscapeTimeoutMs
                      : context == KeyContext::kPrompt ? kPromptSequenceLagMs
                                                       : kSequenceLagMs;
-    const std::optional<unsigned char> next = more.NextWithin(wait);
+    const std::optional<unsigned char> next = NextWithin(more, wait);
     if (next) {
       std::string longer = bytes + static_cast<char>(*next);
       // The terminal's own key string is the key, whatever shape it might
@@ -354,6 +379,7 @@ Key KeyDecoder::ReadOn(std::string bytes, ByteSource& more, KeyContext context,
         continue;
       }
       more.Unread(*next);
+      if (bytes_before_pause_) ++*bytes_before_pause_;
     }
     if (Classify(bytes, true) == Match::kKeySoFar) {
       // A key that a pause may have cut short of a longer one: at the menu
@@ -379,19 +405,19 @@ Key KeyDecoder::BrokenOffKey(const std::string& bytes, std::optional<unsigned ch
   // key that means anything, it is Escape and the character a key of its
   // own; at a prompt too, so that the character stays in the line.
   if (bytes == "\x1b" && next && context == KeyContext::kMenu) {
-    more.NextWithin(0);
+    NextWithin(more, 0);
     return AltCharacter(*next, more);
   }
   // Two ESCs with no sequence after them are two Escapes, as on the target
   // console: the second one is read again, as a key of its own.
   if (bytes == "\x1b\x1b") {
-    more.Unread(kEscapeKey);
+    HandBack("\x1b", next, more);
     return escape;
   }
   // At a prompt nothing typed is lost: what came after the first byte is
   // read again as typed, and shows in the line.
   if (context == KeyContext::kPrompt) {
-    for (std::size_t i = bytes.size(); i-- > 1;) more.Unread(static_cast<unsigned char>(bytes[i]));
+    HandBack(std::string_view(bytes).substr(1), next, more);
     return bytes[0] == kEscape ? escape : Plain(static_cast<unsigned char>(bytes[0]));
   }
   if (!next) broken_off_ = BrokenOff{bytes, more.NowMs() + kBrokenTailMs};

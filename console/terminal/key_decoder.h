@@ -103,10 +103,20 @@ class KeyDecoder {
   Key BrokenOffKey(const std::string& bytes, std::optional<unsigned char> next, ByteSource& more,
                    KeyContext context);
   Key Plain(unsigned char byte);
+  // Counts a key's first byte against bytes_before_pause_.
+  void CountRead();
+  // The next byte from `more`, but never past a pause already waited out.
+  std::optional<unsigned char> NextWithin(ByteSource& more, int timeout_ms);
+  // Hands `bytes` back to be read again, noting the pause after them if
+  // `next` did not come.
+  void HandBack(std::string_view bytes, std::optional<unsigned char> next, ByteSource& more);
 
   using KeyStrings = std::map<std::string, Key, std::less<>>;
   // Shared by copies, which start from the same state.
   std::shared_ptr<const KeyStrings> terminal_keys_ = std::make_shared<const KeyStrings>();
   std::optional<BrokenOff> broken_off_;
   int utf8_continuations_ = 0;  // still to come of a character typed
+  // Of bytes handed back that a pause followed, how many are still to be
+  // read again before it.
+  std::optional<std::size_t> bytes_before_pause_;
 };

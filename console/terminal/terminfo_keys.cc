@@ -132,7 +132,8 @@ std::vector<TerminalKey> ParseTerminfoKeys(std::string_view compiled) {
   const std::optional<int> numbers = in.Count();
   const std::optional<int> strings = in.Count();
   const std::optional<int> table_size = in.Count();
-  if (!table_size || !in.Skip(static_cast<std::size_t>(*names_size + *booleans)) || !in.Align() ||
+  if (!names_size || !booleans || !numbers || !strings || !table_size ||
+      !in.Skip(static_cast<std::size_t>(*names_size + *booleans)) || !in.Align() ||
       !in.Skip(static_cast<std::size_t>(*numbers) * number_size)) {
     return {};
   }
@@ -146,7 +147,8 @@ std::vector<TerminalKey> ParseTerminfoKeys(std::string_view compiled) {
   if (!table) return {};
   for (int i = 0; i < *strings; ++i) {
     if (offsets[static_cast<std::size_t>(i)] < 0) continue;  // absent, or cancelled
-    const std::optional<std::string_view> value = StringAt(*table, offsets[i]);
+    const std::optional<std::string_view> value =
+        StringAt(*table, offsets[static_cast<std::size_t>(i)]);
     if (!value) return {};
     AddKey(StandardKeyName(i), *value, &keys);
   }
@@ -158,9 +160,9 @@ std::vector<TerminalKey> ParseTerminfoKeys(std::string_view compiled) {
   const std::optional<int> extended_numbers = in.Count();
   const std::optional<int> extended_strings = in.Count();
   const std::optional<int> items = in.Count();
-  if (!items) return {};
   const std::optional<int> extended_size = in.Count();
-  if (!extended_size || !in.Skip(static_cast<std::size_t>(*extended_booleans)) || !in.Align() ||
+  if (!extended_booleans || !extended_numbers || !extended_strings || !items || !extended_size ||
+      !in.Skip(static_cast<std::size_t>(*extended_booleans)) || !in.Align() ||
       !in.Skip(static_cast<std::size_t>(*extended_numbers) * number_size)) {
     return {};
   }
