@@ -1,6 +1,7 @@
 #include "console/terminal/key_decoder.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -203,6 +204,15 @@ KeyDecoder::Match KeyDecoder::ClassifySequenceBody(std::string_view body) {
 }
 
 KeyDecoder::Match KeyDecoder::ClassifyShape(std::string_view bytes) {
+  // Alt with a key that starts with ESC, sent as one more ESC before it.
+  if (bytes.starts_with("\x1b\x1b")) {
+    if (bytes.size() == 2) return Match::kPrefix;
+    return bytes[2] == kEscape ? Match::kNone : ClassifyOneShape(bytes.substr(1));
+  }
+  return ClassifyOneShape(bytes);
+}
+
+KeyDecoder::Match KeyDecoder::ClassifyOneShape(std::string_view bytes) {
   const auto first = static_cast<unsigned char>(bytes[0]);
   if (first == kCsi8 || first == kSs38) return ClassifySequenceBody(bytes.substr(1));
   if (first != kEscapeKey) return Match::kNone;
@@ -210,10 +220,6 @@ KeyDecoder::Match KeyDecoder::ClassifyShape(std::string_view bytes) {
   const std::string_view rest = bytes.substr(1);
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(rest[i]); };
   switch (at(0)) {
-    case kEscapeKey:
-      // Alt with a key that starts with ESC, sent as one more ESC before it.
-      if (rest.size() == 1) return Match::kPrefix;
-      return at(1) == kEscapeKey ? Match::kNone : ClassifyShape(rest);
     case kCsi:
       // The Linux console sends F1-F5 as "ESC [ [ A" to "ESC [ [ E".
       if (rest.size() >= 2 && at(1) == '[') {
@@ -244,10 +250,14 @@ KeyDecoder::Match KeyDecoder::ClassifyShape(std::string_view bytes) {
 }
 
 Key KeyDecoder::NameShape(std::string_view bytes) {
+  if (bytes.starts_with("\x1b\x1b")) return WithAlt(NameOneShape(bytes.substr(1)));
+  return NameOneShape(bytes);
+}
+
+Key KeyDecoder::NameOneShape(std::string_view bytes) {
   const auto first = static_cast<unsigned char>(bytes[0]);
   if (first == kCsi8 || first == kSs38) return NameSequenceBody(bytes.substr(1));
   const std::string_view rest = bytes.substr(1);
-  if (rest[0] == kEscape) return WithAlt(NameShape(rest));
   if (rest[0] == kCsi && rest.size() == 3 && rest[1] == '[') {
     return rest[2] >= 'A' && rest[2] <= 'E' ? FunctionKey(rest[2] - 'A' + 1) : kUnknown;
   }
@@ -265,19 +275,21 @@ KeyDecoder::Match KeyDecoder::ClassifyTerminal(std::string_view bytes) const {
   return longer ? Match::kKeySoFar : Match::kKey;
 }
 
-KeyDecoder::Match KeyDecoder::Classify(std::string_view bytes, bool shapes) const {
+KeyDecoder::Matches KeyDecoder::Classify(std::string_view bytes) const {
   const Match own = ClassifyTerminal(bytes);
   const Match with_alt =
       bytes.size() >= 2 && bytes[0] == kEscape ? ClassifyTerminal(bytes.substr(1)) : Match::kNone;
-  const Match shape = shapes ? ClassifyShape(bytes) : Match::kNone;
-  bool more = false;
-  bool key = false;
-  for (Match m : {own, with_alt, shape}) {
-    more = more || m == Match::kPrefix || m == Match::kKeySoFar;
-    key = key || m == Match::kKey || m == Match::kKeySoFar;
-  }
-  if (more) return key ? Match::kKeySoFar : Match::kPrefix;
-  return key ? Match::kKey : Match::kNone;
+  const auto combined = [](std::initializer_list<Match> matches) {
+    bool more = false;
+    bool key = false;
+    for (Match m : matches) {
+      more = more || m == Match::kPrefix || m == Match::kKeySoFar;
+      key = key || m == Match::kKey || m == Match::kKeySoFar;
+    }
+    if (more) return key ? Match::kKeySoFar : Match::kPrefix;
+    return key ? Match::kKey : Match::kNone;
+  };
+  return {combined({own, with_alt}), combined({own, with_alt, ClassifyShape(bytes)})};
 }
 
 Key KeyDecoder::Name(std::string_view bytes) const {
@@ -341,7 +353,7 @@ Key KeyDecoder::Decode(unsigned char first, ByteSource& more, KeyContext context
   if (broken && context != KeyContext::kPrompt && more.NowMs() <= broken->until_ms &&
       !(first == kEscapeKey && broken->bytes == "\x1b")) {
     std::string bytes = broken->bytes + static_cast<char>(first);
-    const Match match = Classify(bytes, true);
+    const Match match = Classify(bytes).all;
     if (match == Match::kKey) return kUnknown;
     if (match != Match::kNone) {
       ReadOn(std::move(bytes), more, context, broken->until_ms);
@@ -349,7 +361,7 @@ Key KeyDecoder::Decode(unsigned char first, ByteSource& more, KeyContext context
     }
   }
   const std::string bytes(1, static_cast<char>(first));
-  const Match match = Classify(bytes, true);
+  const Match match = Classify(bytes).all;
   if (match == Match::kNone) return Plain(first);
   if (match == Match::kKey) return Name(bytes);
   return ReadOn(bytes, more, context, std::nullopt);
@@ -357,6 +369,7 @@ Key KeyDecoder::Decode(unsigned char first, ByteSource& more, KeyContext context
 
 Key KeyDecoder::ReadOn(std::string bytes, ByteSource& more, KeyContext context,
                        std::optional<std::int64_t> swallow_until_ms) {
+  Matches so_far = Classify(bytes);
   for (;;) {
     const bool second = bytes.size() == 1 || bytes == "\x1b\x1b";
     const int wait = second                           ? kEscapeTimeoutMs
@@ -365,23 +378,26 @@ Key KeyDecoder::ReadOn(std::string bytes, ByteSource& more, KeyContext context,
     const std::optional<unsigned char> next = NextWithin(more, wait);
     if (next) {
       std::string longer = bytes + static_cast<char>(*next);
+      const Matches matches = Classify(longer);
       // The terminal's own key string is the key, whatever shape it might
       // start: only the terminal's longer strings go on from it.
-      const Match so_far = Classify(bytes, false);
-      const bool own_key = so_far == Match::kKey || so_far == Match::kKeySoFar;
-      const Match match = Classify(longer, !own_key);
+      const bool own_key = so_far.terminal == Match::kKey || so_far.terminal == Match::kKeySoFar;
+      const Match match = own_key ? matches.terminal : matches.all;
       if (match == Match::kKey) return swallow_until_ms ? kUnknown : Name(longer);
       // Longer than any key string: at a prompt it is typed text, kept;
       // elsewhere it is read whole, its further parameter bytes dropped.
       const bool too_long = match == Match::kPrefix && bytes.size() >= kLongestKept;
       if (match != Match::kNone && !(too_long && context == KeyContext::kPrompt)) {
-        if (!too_long) bytes = std::move(longer);
+        if (!too_long) {
+          bytes = std::move(longer);
+          so_far = matches;
+        }
         continue;
       }
       more.Unread(*next);
       if (bytes_before_pause_) ++*bytes_before_pause_;
     }
-    if (Classify(bytes, true) == Match::kKeySoFar) {
+    if (so_far.all == Match::kKeySoFar) {
       // A key that a pause may have cut short of a longer one: at the menu
       // and in a live reading, what may be the longer one's rest is
       // swallowed as after a broken sequence.

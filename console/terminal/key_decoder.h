@@ -84,13 +84,19 @@ class KeyDecoder {
   // "ESC [ [ A", "ESC F x", "ESC ? x", words after ESC, and any of these
   // after one more ESC (Alt held).
   static Match ClassifyShape(std::string_view bytes);
+  static Match ClassifyOneShape(std::string_view bytes);  // without the ESC for Alt
   static Match ClassifySequenceBody(std::string_view body);
   static Key NameShape(std::string_view bytes);
+  static Key NameOneShape(std::string_view bytes);
   // By the terminal's own key strings alone.
   Match ClassifyTerminal(std::string_view bytes) const;
-  // By the terminal's strings, alone and after an ESC (Alt held), and by
-  // the shapes too if `shapes`.
-  Match Classify(std::string_view bytes, bool shapes) const;
+  // By the terminal's strings, alone and after an ESC (Alt held); and by
+  // those and the shapes.
+  struct Matches {
+    Match terminal;
+    Match all;
+  };
+  Matches Classify(std::string_view bytes) const;
   // The key that complete `bytes` are.
   Key Name(std::string_view bytes) const;
   // Reads on from `bytes`, the start of a sequence, up to its end.

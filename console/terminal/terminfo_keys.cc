@@ -13,7 +13,7 @@ namespace {
 constexpr int kLegacyMagic = 0432;
 constexpr int kWideNumbersMagic = 01036;
 // No compiled entry is larger (term(5)); a larger file is none.
-constexpr std::size_t kLongestEntry = 64 * 1024;
+constexpr std::size_t kLongestEntry = std::size_t{64} * 1024;
 
 // The predefined string capabilities are known by their place in the entry:
 // these runs of places hold the keys, kf11 to kf63 among them from 216 on.
@@ -125,16 +125,16 @@ std::vector<TerminalKey> ParseTerminfoKeys(std::string_view compiled) {
   std::vector<TerminalKey> keys;
   Reader in(compiled);
   const std::optional<int> magic = in.Short();
-  if (magic != kLegacyMagic && magic != kWideNumbersMagic) return {};
-  const std::size_t number_size = magic == kLegacyMagic ? 2 : 4;
+  if (!magic || (*magic != kLegacyMagic && *magic != kWideNumbersMagic)) return {};
+  const std::size_t number_size = *magic == kLegacyMagic ? 2 : 4;
   const std::optional<int> names_size = in.Count();
   const std::optional<int> booleans = in.Count();
   const std::optional<int> numbers = in.Count();
   const std::optional<int> strings = in.Count();
   const std::optional<int> table_size = in.Count();
   if (!names_size || !booleans || !numbers || !strings || !table_size ||
-      !in.Skip(static_cast<std::size_t>(*names_size + *booleans)) || !in.Align() ||
-      !in.Skip(static_cast<std::size_t>(*numbers) * number_size)) {
+      !in.Skip(static_cast<std::size_t>(*names_size) + static_cast<std::size_t>(*booleans)) ||
+      !in.Align() || !in.Skip(static_cast<std::size_t>(*numbers) * number_size)) {
     return {};
   }
   std::vector<int> offsets;
@@ -191,8 +191,9 @@ std::vector<TerminalKey> ParseTerminfoKeys(std::string_view compiled) {
   for (int i = 0; i < *extended_strings; ++i) {
     const int value_offset = value_offsets[static_cast<std::size_t>(i)];
     if (value_offset < 0) continue;
-    const std::optional<std::string_view> name = StringAt(
-        names, name_offsets[static_cast<std::size_t>(*extended_booleans + *extended_numbers + i)]);
+    const std::optional<std::string_view> name =
+        StringAt(names, name_offsets[static_cast<std::size_t>(named - *extended_strings) +
+                                     static_cast<std::size_t>(i)]);
     if (!name) return {};
     AddKey(std::string(*name), *StringAt(*extended, value_offset), &keys);
   }
@@ -208,7 +209,12 @@ std::optional<std::string> ReadEntry(const std::string& directory, const std::st
   const auto first = static_cast<unsigned char>(term[0]);
   for (const std::string& part :
        {std::string(1, term[0]), std::string{kHex[first >> 4], kHex[first & 15]}}) {
-    std::ifstream file(directory + "/" + part + "/" + term, std::ios::binary);
+    std::string path = directory;
+    path += '/';
+    path += part;
+    path += '/';
+    path += term;
+    std::ifstream file(path, std::ios::binary);
     if (!file) continue;
     std::string data;
     data.resize(kLongestEntry + 1);

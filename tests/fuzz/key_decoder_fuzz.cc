@@ -35,6 +35,7 @@ constexpr int kPausesMs[] = {kEscapeTimeoutMs + 1, kSequenceLagMs + 1, kBrokenTa
 constexpr KeyContext kContexts[] = {KeyContext::kMenu, KeyContext::kPrompt,
                                     KeyContext::kLiveReading, KeyContext::kMenu};
 constexpr unsigned kWithTerminalKeys = 0x10;
+constexpr std::size_t kLongestTyping = 512;
 
 constexpr Key kUnknown{kGreyLeadIn, kUnknownKeyCode};
 constexpr Key kEscape{kEscapeKey, std::nullopt};
@@ -101,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(key.capability[0] == 'k' && !key.bytes.empty());
     typed = 3 + length;
   }
-  TypedBytes bytes(data + typed, size - typed, pause_ms);
+  // Longer typing finds nothing more, and slows the search down.
+  TypedBytes bytes(data + typed, std::min<std::size_t>(size - typed, kLongestTyping), pause_ms);
   KeyDecoder decoder(terminal_keys);
   int utf8_continuations = 0;
   for (;;) {

@@ -364,12 +364,13 @@ TEST(KeyDecoder, TerminalKeyStringsGiveOnlySpecialKeysWholeOrSplit) {
   // it. Bytes that get the same answers decode alike, so each is replayed
   // once.
   std::set<std::string> replayed;
-  const auto answers = [](const std::string& bytes, const std::map<std::string, std::string>& own) {
+  using Own = std::map<std::string, std::string, std::less<>>;
+  const auto answers = [](const std::string& bytes, const Own& own) {
     std::string said = bytes + '\0';
     const std::string sent = bytes + 'x';
     for (std::size_t from = 0; from < sent.size(); ++from) {
       for (std::size_t to = from + 1; to <= sent.size(); ++to) {
-        const std::string part = sent.substr(from, to - from);
+        const std::string_view part = std::string_view(sent).substr(from, to - from);
         auto it = own.lower_bound(part);
         if (it != own.end() && it->first == part) said += it++->second;
         said += it != own.end() && it->first.starts_with(part) ? '+' : '.';
@@ -380,10 +381,12 @@ TEST(KeyDecoder, TerminalKeyStringsGiveOnlySpecialKeysWholeOrSplit) {
   for (const KeySet& set : sets) {
     entries += static_cast<int>(set.entries.size());
     const KeyDecoder decoder(set.keys);
-    std::map<std::string, std::string> own;  // bytes, and the capabilities sending them
+    Own own;  // bytes, and what the keys sending them are
     std::set<std::string> sent;
     for (const TerminalKey& key : set.keys) {
-      own[key.bytes] += key.capability + ' ';
+      // Backspace and Enter read as those keys, every other as some
+      // special key.
+      own[key.bytes] += key.capability == "kbs" ? 'b' : key.capability == "kent" ? 'e' : 'k';
       // Not a key press: the start of a mouse report, which the tool never
       // asks for.
       if (key.capability == "kmous") continue;
@@ -407,25 +410,27 @@ TEST(KeyDecoder, TerminalKeyStringsGiveOnlySpecialKeysWholeOrSplit) {
         for (std::size_t split = 1; split < bytes.size(); ++split) {
           for (int pause :
                {kShortPauseMs, kEscapeTimeoutMs + 1, kSequenceLagMs + 1, kBrokenTailMs}) {
+            // At a prompt what comes after a pause is typed: the line shows
+            // what it kept.
+            if (context == KeyContext::kPrompt && pause != kShortPauseMs) continue;
             TimedBytes timed = Together(bytes.substr(0, split));
             timed.Add(bytes.substr(split), pause);
-            std::vector<Key> keys = DecodeAll(timed, context, decoder);
+            const std::vector<Key> keys = DecodeAll(timed, context, decoder);
             ++decodes;
-            SCOPED_TRACE("split after " + std::to_string(split) + ", " + std::to_string(pause) +
-                         " ms");
-            ASSERT_FALSE(keys.empty());
+            const auto where = [&] {
+              return "split after " + std::to_string(split) + ", " + std::to_string(pause) + " ms";
+            };
             if (pause == kShortPauseMs) {
-              EXPECT_EQ(keys, whole);
+              EXPECT_EQ(keys, whole) << where();
               continue;
             }
-            if (context == KeyContext::kPrompt) continue;  // typed: the line shows what it kept
             // Escape only from the leading ESCs left alone, and then at most
             // one Escape an ESC: in a live reading the first one ends it.
             std::size_t leading = 0;
             while (leading < keys.size() && keys[leading] == Plain(27)) ++leading;
-            EXPECT_LE(leading, split <= escapes ? split : 0);
+            EXPECT_LE(leading, split <= escapes ? split : 0) << where();
             for (std::size_t i = leading; i < keys.size(); ++i)
-              EXPECT_FALSE(!keys[i].second && IsCommandOrEscape(keys[i].first)) << i;
+              EXPECT_FALSE(!keys[i].second && IsCommandOrEscape(keys[i].first)) << where();
           }
         }
       }
@@ -486,7 +491,7 @@ TEST(TerminfoKeys, ReadsEveryEntryAsInfocmpShowsIt) {
       EXPECT_EQ(read, expected) << entry;
       ++compared;
       // Cut short anywhere, an entry gives all its keys or none.
-      if (compared % 97 == 1) {
+      if (compared % 500 == 1) {
         for (std::size_t size = 0; size < compiled.size(); ++size) {
           const std::vector<TerminalKey> cut = ParseTerminfoKeys(compiled.substr(0, size));
           EXPECT_TRUE(cut.empty() || cut.size() <= read.size()) << entry << " cut at " << size;
