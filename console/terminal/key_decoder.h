@@ -48,7 +48,9 @@ inline constexpr int kPromptSequenceLagMs = kEscapeTimeoutMs;
 // At the menu and in a live reading (which the menu follows), when a pause
 // has still broken a sequence off, or left its ESC alone to be read as
 // Escape, how long after the break the rest of it is recognised and
-// swallowed, so that its digits never reach the menu as command keys.
+// swallowed, so that its digits never reach the menu as command keys: past
+// a segment lost three times (sent again after 200, 400 and 800 ms). It
+// costs only a digit typed that soon after Alt+[, Alt+O or such a break.
 inline constexpr int kBrokenTailMs = 2000;
 
 // Decodes the keys of one input, one after another. DEL (127) reads as
