@@ -19,7 +19,7 @@ Flow LiveReading(Session& session, GetValueEntry read) {
     terminal.Print(StringPrintf("\n %s -> %s", name, FixedPoint(value).c_str()));
     terminal.Clear();
     if (terminal.KeyWaiting()) {
-      const std::optional<unsigned char> key = terminal.ReadKey(Echo::kNo);
+      const std::optional<unsigned char> key = terminal.ReadLiveReadingKey();
       terminal.DiscardInput();
       if (key == kEscapeKey) return Flow::kContinue;
     }

@@ -17,6 +17,14 @@ bool ConsoleTerminal::PrintSystemText(std::string_view utf8) {
 }
 
 std::optional<unsigned char> ConsoleTerminal::ReadKey(Echo echo) {
+  return ReadKeyIn(KeyContext::kMenu, echo);
+}
+
+std::optional<unsigned char> ConsoleTerminal::ReadLiveReadingKey() {
+  return ReadKeyIn(KeyContext::kLiveReading, Echo::kNo);
+}
+
+std::optional<unsigned char> ConsoleTerminal::ReadKeyIn(KeyContext context, Echo echo) {
   if (Leaving()) return std::nullopt;
   if (second_) {
     const unsigned char code = *second_;
@@ -27,7 +35,8 @@ std::optional<unsigned char> ConsoleTerminal::ReadKey(Echo echo) {
   // While the tool waits for a key, Ctrl-C is key 3, as on the target
   // console. A key already waiting (a live reading's) is read without that
   // switch, so a Ctrl-C pressed meanwhile still interrupts.
-  const std::optional<Key> key = NextKey(KeyPending() ? CtrlC::kInterrupts : CtrlC::kIsKey);
+  const std::optional<Key> key =
+      NextKey(KeyPending() ? CtrlC::kInterrupts : CtrlC::kIsKey, context);
   if (!key) return std::nullopt;
   second_ = key->second;
   if (echo == Echo::kYes && !key->second && IsPrintableAscii(key->first)) {

@@ -21,6 +21,7 @@ class ConsoleTerminal : public Terminal {
  public:
   bool PrintSystemText(std::string_view utf8) final;
   std::optional<unsigned char> ReadKey(Echo echo) final;
+  std::optional<unsigned char> ReadLiveReadingKey() final;
   bool KeyWaiting() override;
   void DiscardInput() final { buffer_.Discard(); }
   LineStatus ReadLine(std::span<char> buffer) final;
@@ -33,9 +34,9 @@ class ConsoleTerminal : public Terminal {
   // while the tool waits for a key).
   enum class CtrlC { kInterrupts, kIsKey };
 
-  // The next key from standard input, blocking; empty when the tool must
-  // leave.
-  virtual std::optional<Key> NextKey(CtrlC ctrl_c) = 0;
+  // The next key from standard input, read where `context` says, blocking;
+  // empty when the tool must leave.
+  virtual std::optional<Key> NextKey(CtrlC ctrl_c, KeyContext context) = 0;
   // True when a key can be read without blocking; never blocks.
   virtual bool KeyPending() = 0;
   // True once an interrupt has asked the tool to leave.
@@ -58,6 +59,8 @@ class ConsoleTerminal : public Terminal {
   bool output_failed() const { return output_failed_; }
 
  private:
+  std::optional<unsigned char> ReadKeyIn(KeyContext context, Echo echo);
+
   InputBuffer buffer_;
   std::optional<unsigned char> second_;  // of a special key, not read yet
   bool input_ended_ = false;

@@ -17,5 +17,13 @@ struct Key {
   bool operator==(const Key&) const = default;
 };
 
+// Where a key is read, which decides what a key broken off by a pause, or an
+// ESC with something other than a sequence after it, reads as.
+enum class KeyContext {
+  kMenu,         // the menu, and the waits for any key that lead back to it
+  kPrompt,       // a line being typed: nothing typed may be lost
+  kLiveReading,  // only Escape means anything, and the menu follows
+};
+
 // What the console shows of a key as typed, and a signal name may hold.
 inline constexpr bool IsPrintableAscii(unsigned char c) { return c >= 0x20 && c <= 0x7E; }

@@ -45,6 +45,10 @@ class Terminal {
   // arrives as two keys: a lead-in (0x00 or 0xE0), then its code.
   // With Echo::kYes, printable ASCII is shown as typed.
   virtual std::optional<unsigned char> ReadKey(Echo echo) = 0;
+  // The same, unechoed, in a live reading, which only Escape ends: an ESC
+  // that no sequence follows is Escape there, and what follows it a key of
+  // its own.
+  virtual std::optional<unsigned char> ReadLiveReadingKey() = 0;
 
   // True when a key press is ready to be read; never blocks.
   virtual bool KeyWaiting() = 0;

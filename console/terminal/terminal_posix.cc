@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "console/terminal/console_terminal.h"
@@ -21,6 +22,7 @@
 #include "console/terminal/process_guard.h"
 #include "console/terminal/screen_frame.h"
 #include "console/terminal/terminal.h"
+#include "console/terminal/terminfo_keys.h"
 #include "console/terminal/windows_1252.h"
 
 namespace {
@@ -61,7 +63,7 @@ class PosixTerminal final : public ConsoleTerminal, private ByteSource {
   enum class ByteRead { kByte, kTimeout, kEnded, kInterrupted };
 
   // The console's primitives.
-  std::optional<Key> NextKey(CtrlC ctrl_c) override;
+  std::optional<Key> NextKey(CtrlC ctrl_c, KeyContext context) override;
   bool KeyPending() override;
   bool Interrupted() const override { return InterruptRequested(); }
   bool Flush() override;
@@ -74,24 +76,26 @@ class PosixTerminal final : public ConsoleTerminal, private ByteSource {
   ByteRead ReadByte(int timeout_ms, unsigned char* byte);
   // ByteSource, for the key decoder.
   std::optional<unsigned char> NextWithin(int timeout_ms) override;
-  void Unread(unsigned char byte) override { unread_ = byte; }
+  void Unread(unsigned char byte) override { unread_ += static_cast<char>(byte); }
   std::int64_t NowMs() override;
 
   // The next key from standard input, blocking; decoded on a terminal.
-  std::optional<Key> NextDecodedKey();
+  std::optional<Key> NextDecodedKey(KeyContext context);
   // Until standard output can take more; false on an interrupt or an error.
   static bool WaitUntilWritable();
 
   bool input_is_terminal_;
   bool output_is_terminal_;
-  ScreenFrame frame_;                    // a clear not sent yet
-  std::optional<unsigned char> unread_;  // handed back by the decoder
-  KeyDecoder decoder_;                   // remembers a sequence broken off by a pause
+  ScreenFrame frame_;   // a clear not sent yet
+  std::string unread_;  // handed back by the decoder, the last one first
+  KeyDecoder decoder_;  // knows the terminal's key strings; remembers a broken sequence
 };
 
 PosixTerminal::PosixTerminal()
     : input_is_terminal_(isatty(STDIN_FILENO) == 1),
-      output_is_terminal_(isatty(STDOUT_FILENO) == 1) {
+      output_is_terminal_(isatty(STDOUT_FILENO) == 1),
+      decoder_(input_is_terminal_ ? ReadTerminalKeys(std::getenv("TERM"))
+                                  : std::vector<TerminalKey>{}) {
   if (input_is_terminal_ && tcgetattr(STDIN_FILENO, &g_found) == 0) {
     g_raw = g_found;
     // Keys one at a time, unechoed, CR kept as CR (Enter reads as 13), no
@@ -169,9 +173,9 @@ bool PosixTerminal::WaitUntilWritable() {
 }
 
 PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms, unsigned char* byte) {
-  if (unread_) {
-    *byte = *unread_;
-    unread_.reset();
+  if (!unread_.empty()) {
+    *byte = static_cast<unsigned char>(unread_.back());
+    unread_.pop_back();
     return ByteRead::kByte;
   }
   using Clock = std::chrono::steady_clock;
@@ -211,25 +215,25 @@ std::int64_t PosixTerminal::NowMs() {
       .count();
 }
 
-std::optional<Key> PosixTerminal::NextDecodedKey() {
+std::optional<Key> PosixTerminal::NextDecodedKey(KeyContext context) {
   unsigned char byte = 0;
   if (ReadByte(-1, &byte) != ByteRead::kByte) return std::nullopt;
   if (!input_is_terminal_) return Key{byte, std::nullopt};
-  const Key key = decoder_.Decode(byte, *this);
+  const Key key = decoder_.Decode(byte, *this, context);
   if (InterruptRequested()) return std::nullopt;
   return key;
 }
 
-std::optional<Key> PosixTerminal::NextKey(CtrlC ctrl_c) {
+std::optional<Key> PosixTerminal::NextKey(CtrlC ctrl_c, KeyContext context) {
   const bool switch_mode = ctrl_c == CtrlC::kIsKey && input_is_terminal_;
   if (switch_mode) ApplyMode(kModeKeyRead);
-  std::optional<Key> key = NextDecodedKey();
+  std::optional<Key> key = NextDecodedKey(context);
   if (switch_mode) ApplyMode(kModeRaw);
   return key;
 }
 
 bool PosixTerminal::KeyPending() {
-  if (unread_) return true;
+  if (!unread_.empty()) return true;
   pollfd fd = {STDIN_FILENO, POLLIN, 0};
   return poll(&fd, 1, 0) > 0 && fd.revents != 0;
 }
@@ -238,7 +242,7 @@ LineStatus PosixTerminal::ReadRawLine(std::string* line, std::size_t capacity) {
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (input_is_terminal_) {
     // The terminal's characters are UTF-8, as the tool's messages are.
-    return EditTypedLine([this] { return NextKey(CtrlC::kInterrupts); },
+    return EditTypedLine([this] { return NextKey(CtrlC::kInterrupts, KeyContext::kPrompt); },
                          [this](std::string_view shown) { return Write(shown); }, line, capacity,
                          LineEditor::Encoding::kUtf8);
   }

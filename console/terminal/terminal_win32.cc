@@ -79,7 +79,8 @@ class WindowsTerminal final : public ConsoleTerminal {
 
  private:
   // The console's primitives.
-  std::optional<Key> NextKey(CtrlC ctrl_c) override;
+  // The console gives whole keys: the context changes nothing.
+  std::optional<Key> NextKey(CtrlC ctrl_c, KeyContext context) override;
   bool KeyPending() override;
   bool Interrupted() const override { return InterruptRequested(); }
   bool Flush() override;
@@ -333,7 +334,7 @@ std::optional<Key> WindowsTerminal::NextRedirectedKey() {
   return Key{byte, std::nullopt};
 }
 
-std::optional<Key> WindowsTerminal::NextKey(CtrlC ctrl_c) {
+std::optional<Key> WindowsTerminal::NextKey(CtrlC ctrl_c, KeyContext /*context*/) {
   if (!g_input_is_console) return NextRedirectedKey();
   const bool ctrl_c_is_key = ctrl_c == CtrlC::kIsKey;
   if (ctrl_c_is_key) SetConsoleMode(g_input, 0);
@@ -359,7 +360,7 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
   if (Leaving() || !Flush()) return LineStatus::kLeave;
   if (g_input_is_console) {
     // The console runtime's keys are single bytes of the console's code page.
-    return EditTypedLine([this] { return NextKey(CtrlC::kInterrupts); },
+    return EditTypedLine([this] { return NextKey(CtrlC::kInterrupts, KeyContext::kPrompt); },
                          [this](std::string_view shown) { return Write(shown); }, line, capacity,
                          LineEditor::Encoding::kSingleByte);
   }

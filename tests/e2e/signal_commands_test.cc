@@ -1,6 +1,8 @@
 // Menu options 1 to 5: live reading, SET OUTPUT, MAKE CALIBRATION, GET STATUS,
 // and the signal name and number prompts they share.
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -67,6 +69,32 @@ TEST(LiveReading, SamplesUntilEscapeSwallowingOtherKeys) {
     ASSERT_TRUE(session.Type("k"));
     ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
     ASSERT_TRUE(session.Press(Key::kEscape));
+    ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
+  }
+}
+
+// Escape and then a key typed while a slow call runs, both waiting when
+// the reading looks: Escape ends the reading, and the key is the menu's
+// (GET STATUS), as on the target console; two Escapes end the reading and
+// then the tool.
+TEST(LiveReading, EscapeTypedAheadDuringASlowCallEndsIt) {
+  for (const std::string after_escape : {"5", "\x1b"}) {
+    SCOPED_TRACE(testing::PrintToString(after_escape));
+    PtySession session(Launch().Script("getValue_ZUNVarno.delay_ms = 1500"));
+    ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+    ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
+    ASSERT_TRUE(session.Type("AI_2\r"));
+    ASSERT_TRUE(session.WaitForJournalLine(R"(getValue_ZUNVarno("AI_2") -> 0)"));
+    ASSERT_TRUE(session.Press(Key::kEscape));
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));  // as an operator types
+    ASSERT_TRUE(session.Type(after_escape));
+    if (after_escape == "5") {
+      ASSERT_TRUE(session.WaitForScreen("STATUS OF VARNO: 0"));
+      ASSERT_TRUE(session.WaitForSettings(InKeyRead));
+      ASSERT_TRUE(session.Type("k"));
+      ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+      ASSERT_TRUE(session.Press(Key::kEscape));
+    }
     ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
   }
 }

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string shown;
   while (const std::optional<unsigned char> first = bytes.NextKeyStart()) {
     std::string echo;
-    const bool done = editor.Press(decoder.Decode(*first, bytes), &echo);
+    const bool done = editor.Press(decoder.Decode(*first, bytes, KeyContext::kPrompt), &echo);
     FUZZ_CHECK(Show(echo, &shown) == done);
 
     FUZZ_CHECK(editor.line() == shown);

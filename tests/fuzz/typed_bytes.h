@@ -1,8 +1,8 @@
 // Bytes as a terminal delivers them to the key decoder, taken from a fuzzer's
 // input: the first byte says where the typist pauses (bit i % 8 set: a pause
 // of pause_ms before byte i), the rest are the bytes typed, which otherwise
-// arrive together. The clock moves as the decoder waits. Like the terminal,
-// it holds at most one byte handed back.
+// arrive together. The clock moves as the decoder waits. Bytes handed back
+// must be those last read, last one first.
 #pragma once
 
 #include <algorithm>
@@ -35,14 +35,14 @@ class TypedBytes final : public ByteSource {
   // The byte that starts the next key, read as the terminal's blocking read
   // does, however long it takes; nothing at the end.
   std::optional<unsigned char> NextKeyStart() {
-    if (unread_) return Take(unread_);
+    if (unread_ > 0) return bytes_[next_ - unread_--];
     if (next_ == size_) return std::nullopt;
     now_ms_ = std::max(now_ms_, arrival_ms_[next_]);
     return bytes_[next_++];
   }
 
   std::optional<unsigned char> NextWithin(int timeout_ms) override {
-    if (unread_) return Take(unread_);
+    if (unread_ > 0) return bytes_[next_ - unread_--];
     if (next_ == size_ || arrival_ms_[next_] > now_ms_ + timeout_ms) {
       now_ms_ += timeout_ms;
       ran_out_ms_ = now_ms_;
@@ -52,16 +52,15 @@ class TypedBytes final : public ByteSource {
   }
 
   void Unread(unsigned char byte) override {
-    FUZZ_CHECK(!unread_);  // the terminal keeps one byte, no more
-    FUZZ_CHECK(next_ > 0 && bytes_[next_ - 1] == byte);
-    unread_ = byte;
+    FUZZ_CHECK(next_ > unread_ && bytes_[next_ - 1 - unread_] == byte);
+    ++unread_;
   }
 
   std::int64_t NowMs() override { return now_ms_; }
 
-  // Where the next byte comes from in the typed bytes (a byte handed back
-  // counts as not taken).
-  std::size_t position() const { return unread_ ? next_ - 1 : next_; }
+  // Where the next byte comes from in the typed bytes (bytes handed back
+  // count as not taken).
+  std::size_t position() const { return next_ - unread_; }
   std::size_t size() const { return size_; }
   unsigned char at(std::size_t index) const { return bytes_[index]; }
   bool PauseBefore(std::size_t index) const { return (pauses_ >> (index % 8)) & 1; }
@@ -70,12 +69,6 @@ class TypedBytes final : public ByteSource {
   std::optional<std::int64_t> ran_out_ms() const { return ran_out_ms_; }
 
  private:
-  static unsigned char Take(std::optional<unsigned char>& slot) {
-    const unsigned char byte = *slot;
-    slot.reset();
-    return byte;
-  }
-
   std::uint8_t pauses_;
   const std::uint8_t* bytes_;
   std::size_t size_;
@@ -83,7 +76,7 @@ class TypedBytes final : public ByteSource {
   std::size_t next_ = 0;
   std::int64_t now_ms_ = 0;
   std::optional<std::int64_t> ran_out_ms_;
-  std::optional<unsigned char> unread_;
+  std::size_t unread_ = 0;  // how many of the bytes read were handed back
 };
 
 }  // namespace varno::fuzz

@@ -128,13 +128,18 @@ const Weighted kActions[] = {
     {24, [](Rng& r) { return Typed(std::string(1, static_cast<char>('1' + Uniform(r, 0, 7)))); }},
     {12, [](Rng& r) { return Line(Uniform(r, 0, 3) ? "" : "\n"); }},
     {8, [](Rng&) { return kEscape; }},
+    // Alt+x and Alt+5 leave their character in a line, where the ESC before
+    // it is Escape, which does nothing.
     {8,
      [](Rng& r) {
-       return Action{Pick(r, kSequences), ""};
+       const std::string bytes = Pick(r, kSequences);
+       return Action{bytes, bytes.size() == 2 ? bytes.substr(1) : ""};
      }},
+    // So does what follows the ESC of a broken sequence.
     {2,
      [](Rng& r) {
-       return Action{Pick(r, kBrokenSequences), "", 1, Action::Then::kGuard};
+       const std::string bytes = Pick(r, kBrokenSequences);
+       return Action{bytes, bytes.substr(1), 1, Action::Then::kGuard};
      }},
     {10,
      [](Rng& r) {

@@ -37,7 +37,7 @@ class FakeTerminal final : public ConsoleTerminal {
   }
 
  private:
-  std::optional<Key> NextKey(CtrlC /*ctrl_c*/) override {
+  std::optional<Key> NextKey(CtrlC /*ctrl_c*/, KeyContext /*context*/) override {
     if (keys.empty()) {
       InputEnded();
       return std::nullopt;

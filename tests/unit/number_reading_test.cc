@@ -38,6 +38,8 @@ TEST(ParseFloat, TakesTheLongestNumberAndRefusesWhatIsNoNumber) {
       {"", NumberStatus::kInvalid, 0, 0},
       {"-", NumberStatus::kInvalid, 0, 0},
       {"--5", NumberStatus::kInvalid, 0, 0},
+      {"+-5", NumberStatus::kInvalid, 0, 0},
+      {"-+5", NumberStatus::kInvalid, 0, 0},
       {"nan", NumberStatus::kInvalid, 0, 3},
       {"NaN(12)", NumberStatus::kInvalid, 0, 7},
       {"inf", NumberStatus::kInvalid, 0, 3},
@@ -76,6 +78,7 @@ TEST(ParseInt, ReadsDecimalWithinThe32BitRange) {
       {"99999999999999999999999", NumberStatus::kInvalid, 0, 23},
       {"x42", NumberStatus::kInvalid, 0, 0},
       {"- 5", NumberStatus::kInvalid, 0, 0},
+      {"+-5", NumberStatus::kInvalid, 0, 0},  // a second sign, as in "--5"
   };
   for (const auto& c : cases) {
     std::int32_t value = -99;
