@@ -130,7 +130,10 @@ std::optional<json> ReadObject(const httplib::Request& req, const httplib::Conte
         body.append(data, size);
         return body.size() <= kMaxBody;
       })) {
-    Error(res, 413, "the body is larger than 64 KiB");
+    if (body.size() > kMaxBody)
+      Error(res, 413, "the body is larger than 64 KiB");
+    else
+      Error(res, 400, "the body ended before its Content-Length");
     return std::nullopt;
   }
   if (body.empty()) {
@@ -399,8 +402,7 @@ struct ControlApi::Impl {
                 [this](const Request&, Response& res, const ContentReader&) { Motion(res, 6); });
     server.Post("/api/motion/reset",
                 [this](const Request&, Response& res, const ContentReader&) { Motion(res, 7); });
-    server.Get("/api/journal",
-               [this](const Request& req, Response& res) { GetJournal(req, res); });
+    server.Get("/api/journal", [this](const Request& req, Response& res) { GetJournal(req, res); });
     server.Get("/api/events", [this](const Request&, Response& res) { Events(res); });
     for (const Asset& asset : kAssets)
       server.Get(asset.path,

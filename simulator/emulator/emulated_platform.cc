@@ -65,7 +65,8 @@ std::optional<EmulatedPlatform::Answer> EmulatedPlatform::Serve(
   }
   if (start) {
     if (session_ && !ours && !session_->closed)
-      log_.Write(LogLevel::kRefusal, "host " + EndpointText(from) + " took the platform over from " +
+      log_.Write(LogLevel::kRefusal, "host " + EndpointText(from) +
+                                         " took the platform over from " +
                                          EndpointText(session_->host));
     session_.emplace();
     session_->id = request->session;

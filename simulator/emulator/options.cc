@@ -4,16 +4,15 @@
 
 namespace varno::sim {
 
-bool ParseOptions(const std::vector<std::string>& arguments, Options* options,
-                  std::string* error) {
+bool ParseOptions(const std::vector<std::string>& arguments, Options* options, std::string* error) {
   struct Text {
     std::string_view name;
     std::string Options::*field;
   };
   static const Text kTexts[] = {
-      {"--config", &Options::config},       {"--scenario", &Options::scenario},
-      {"--seed", &Options::seed},           {"--port-file", &Options::port_file},
-      {"--token", &Options::token},         {"--log", &Options::log},
+      {"--config", &Options::config}, {"--scenario", &Options::scenario},
+      {"--seed", &Options::seed},     {"--port-file", &Options::port_file},
+      {"--token", &Options::token},   {"--log", &Options::log},
   };
   struct Address {
     std::string_view name;

@@ -9,9 +9,9 @@
 namespace varno::sim {
 
 struct Options {
-  std::string config;    // empty: the built-in platform
-  std::string scenario;  // empty: the configuration's
-  std::string seed;      // empty: the configuration's
+  std::string config;                 // empty: the built-in platform
+  std::string scenario;               // empty: the configuration's
+  std::string seed;                   // empty: the configuration's
   Endpoint listen{0x7f000001, 5020};  // the platform protocol, UDP
   Endpoint http{0x7f000001, 8020};    // the control API
   std::string port_file;

@@ -31,8 +31,8 @@ void PlatformServer::Run(const std::atomic<bool>& stop) {
   while (!stop) {
     auto wait = kStopCheck;
     if (!delayed.empty())
-      wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(delayed.top().due -
-                                                                         Time::now()));
+      wait = std::min(
+          wait, std::chrono::ceil<std::chrono::milliseconds>(delayed.top().due - Time::now()));
     if (wait.count() < 0) wait = std::chrono::milliseconds(0);
     Endpoint from;
     if (socket_.Receive(wait, &bytes, &from) == UdpSocket::Wait::kDatagram) {

@@ -56,8 +56,8 @@ class Simulator final : public Log {
   // A start goes to varno-sim when VARNO_SIM_EMULATOR or the configuration
   // names one, else to the model here. The arguments whole; the call has
   // them cut to kMaxCallText for the journal and the wire.
-  StartResult Start(const Call& call, const char* config = nullptr,
-                    const char* scenario = nullptr, const char* seed = nullptr) {
+  StartResult Start(const Call& call, const char* config = nullptr, const char* scenario = nullptr,
+                    const char* seed = nullptr) {
     const StartRequest request =
         RequestFromArguments(config, scenario, seed, Env("VARNO_SIM_CONFIG"));
     std::optional<Endpoint> emulator;

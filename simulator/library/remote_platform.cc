@@ -39,8 +39,7 @@ StartResult RemotePlatform::Start(const Call& call, const StartRequest& /*reques
   const std::string where = "emulator " + EndpointText(emulator_);
   if (!reply || reply->status != ReplyStatus::kDone) {
     log_.Write(LogLevel::kStartFailure,
-               where + ": no reply within " +
-                   std::to_string(kTries * kTryTimeout.count()) + " ms");
+               where + ": no reply within " + std::to_string(kTries * kTryTimeout.count()) + " ms");
     socket_.Close();
     return kStartUnreachable;
   }
@@ -102,7 +101,8 @@ std::optional<Reply> RemotePlatform::Exchange(const Call& call) {
     socket_.SendTo(emulator_, request);  // a refused send is a lost datagram
     const SteadyTime::time_point deadline = SteadyTime::now() + kTryTimeout;
     for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now());
       if (left.count() <= 0) break;
       Endpoint from;
       UdpSocket::Wait wait = socket_.Receive(left, &bytes, &from);

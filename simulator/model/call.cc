@@ -8,9 +8,7 @@
 namespace varno::sim {
 namespace {
 
-std::string Text(const std::optional<std::string>& text) {
-  return text ? Quoted(*text) : "null";
-}
+std::string Text(const std::optional<std::string>& text) { return text ? Quoted(*text) : "null"; }
 
 std::string_view Name(const Call& call) {
   return call.texts[0] ? std::string_view(*call.texts[0]) : std::string_view();
@@ -20,10 +18,17 @@ std::string_view Name(const Call& call) {
 
 const char* EntryName(Entry entry) {
   static constexpr const char* kNames[] = {
-      "start_ZUNVarno",     "start_ZUNVarno2",         "getValue_ZUNVarno",
-      "setValue_ZUNVarno",  "getAIValueForCalibration_ZUNVarno",
-      "close_ZUNVarno",     "setCalibration_ZUNVarno", "getStatus_ZUNVarno",
-      "MP_getParameter",    "MP_updateDynamicParameters", "MP_sendCommand",
+      "start_ZUNVarno",
+      "start_ZUNVarno2",
+      "getValue_ZUNVarno",
+      "setValue_ZUNVarno",
+      "getAIValueForCalibration_ZUNVarno",
+      "close_ZUNVarno",
+      "setCalibration_ZUNVarno",
+      "getStatus_ZUNVarno",
+      "MP_getParameter",
+      "MP_updateDynamicParameters",
+      "MP_sendCommand",
   };
   const int index = static_cast<int>(entry) - kFirstEntry;
   return index >= 0 && index < kLastEntry ? kNames[index] : "unknown";
@@ -77,7 +82,9 @@ Result ApplyCall(Platform& platform, const Call& call) {
     case Entry::kStart:
     case Entry::kStart2: break;  // the back ends start the platform themselves
     case Entry::kGetValue: result.value = platform.GetValue(Name(call)); break;
-    case Entry::kSetValue: result.code = platform.SetValue(Name(call), call.values[0]) ? 1 : 0; break;
+    case Entry::kSetValue:
+      result.code = platform.SetValue(Name(call), call.values[0]) ? 1 : 0;
+      break;
     case Entry::kGetAIValueForCalibration: result.value = platform.GetRawValue(Name(call)); break;
     case Entry::kClose: platform.Close(); break;
     case Entry::kSetCalibration:

@@ -341,7 +341,8 @@ std::optional<int> FirstLineOutsideAscii(std::string_view text) {
 // the platform: it may hold nothing else.
 bool ReadEmulatorPointer(Reader& r, const toml::table& root, PlatformConfig c,
                          PlatformConfig* config, std::string* error) {
-  if (r.OnlyKeys(root, {"emulator"}, "a file that names an emulator (the platform is the emulator's)") &&
+  if (r.OnlyKeys(root, {"emulator"},
+                 "a file that names an emulator (the platform is the emulator's)") &&
       r.String(root, "emulator", &c.emulator) && !ParseEndpoint(c.emulator))
     r.Fail(root.get("emulator")->source(),
            "'emulator' must be ADDR:PORT, a numeric IPv4 address and a port");

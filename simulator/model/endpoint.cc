@@ -8,8 +8,7 @@ namespace {
 // A decimal number up to `most`, with no sign, no leading zeros and at most
 // five digits.
 std::optional<std::uint32_t> Number(std::string_view text, std::uint32_t most) {
-  if (text.empty() || text.size() > 5 || (text.size() > 1 && text[0] == '0'))
-    return std::nullopt;
+  if (text.empty() || text.size() > 5 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
   std::uint32_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value > most) return std::nullopt;

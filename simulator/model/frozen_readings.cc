@@ -8,8 +8,7 @@ namespace {
 
 // The status word's motion bits, which a lost link leaves as they were.
 constexpr std::uint32_t kMotionBits = kMotionEnabled | kMotionHomed | kMotionMoving |
-                                      kMotionEmergencyStop | kMotionParametersLoaded |
-                                      kMotionFault;
+                                      kMotionEmergencyStop | kMotionParametersLoaded | kMotionFault;
 
 std::string_view Name(const Call& call) {
   return call.texts[0] ? std::string_view(*call.texts[0]) : std::string_view();
@@ -59,7 +58,9 @@ Result FrozenReadings::WhileLost(const Call& call) const {
       result.value = it == parameters_.end() ? 0.0f : it->second;
       break;
     }
-    case Entry::kGetStatus: result.code = static_cast<std::int32_t>(kLinkLost | motion_bits_); break;
+    case Entry::kGetStatus:
+      result.code = static_cast<std::int32_t>(kLinkLost | motion_bits_);
+      break;
     case Entry::kSetCalibration: result.code = kCalibrationNoLink; break;
     default: break;  // a start is never answered from here; writes do nothing
   }

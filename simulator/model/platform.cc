@@ -37,7 +37,8 @@ StartResult Platform::Start(const PlatformConfig& config, const Scenario& scenar
   StartResult code = StartCode(scenario);
   std::uint32_t pulled = 0;
   for (const Module& m : config.modules) pulled |= pulled_modules_ & ModuleBit(m.number);
-  if (pulled != 0 && code == kStartOk) code = static_cast<StartResult>(pulled);
+  if (pulled != 0 && code == kStartOk)
+    code = static_cast<StartResult>(pulled);
   else if (pulled != 0 && code > kStartOk)
     code = static_cast<StartResult>(static_cast<std::uint32_t>(code) | pulled);
   if (code != kStartOk) {
@@ -267,8 +268,8 @@ std::vector<Platform::SignalView> Platform::View() {
     if (auto held = held_.find(s.name); held != held_.end()) v.held = held->second;
     if (IsInput(s.kind)) {
       v.raw = RawReading(i);
-      v.value = s.kind == SignalKind::kAnalogInput ? Calibrated(states_[i].calibration, v.raw)
-                                                   : v.raw;
+      v.value =
+          s.kind == SignalKind::kAnalogInput ? Calibrated(states_[i].calibration, v.raw) : v.raw;
     } else {
       v.raw = v.value = states_[i].output;
       v.set_at = states_[i].set_at;

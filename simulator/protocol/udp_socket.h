@@ -38,8 +38,7 @@ class UdpSocket {
   // (poll or select with a deadline; never a blocking receive). kError is a
   // fault of the socket itself; an ICMP refusal from a closed port is
   // swallowed as no datagram.
-  Wait Receive(std::chrono::milliseconds timeout, std::vector<std::uint8_t>* bytes,
-               Endpoint* from);
+  Wait Receive(std::chrono::milliseconds timeout, std::vector<std::uint8_t>* bytes, Endpoint* from);
 
  private:
   std::intptr_t handle_ = -1;

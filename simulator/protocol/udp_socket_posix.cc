@@ -22,7 +22,9 @@ sockaddr_in Address(const Endpoint& endpoint) {
   return address;
 }
 
-std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string SystemError(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 
 }  // namespace
 

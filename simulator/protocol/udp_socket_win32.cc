@@ -23,8 +23,8 @@ sockaddr_in Address(const Endpoint& endpoint) {
 
 std::string WindowsError(const char* what, int code) {
   char text[256] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) text[--length] = 0;
   return std::string(what) + ": " + (length > 0 ? text : "error " + std::to_string(code));
 }
@@ -98,16 +98,17 @@ UdpSocket::Wait UdpSocket::Receive(std::chrono::milliseconds timeout,
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(Socket(handle_), &readable);
-    timeval wait{static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)};
+    timeval wait{static_cast<long>(left.count() / 1000000),
+                 static_cast<long>(left.count() % 1000000)};
     const int n = select(0, &readable, nullptr, nullptr, &wait);
     if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEINTR ? Wait::kTimeout : Wait::kError;
     if (n == 0) return Wait::kTimeout;
     bytes->resize(65536);
     sockaddr_in address{};
     int size = sizeof address;
-    const int got = recvfrom(Socket(handle_), reinterpret_cast<char*>(bytes->data()),
-                             static_cast<int>(bytes->size()), 0,
-                             reinterpret_cast<sockaddr*>(&address), &size);
+    const int got =
+        recvfrom(Socket(handle_), reinterpret_cast<char*>(bytes->data()),
+                 static_cast<int>(bytes->size()), 0, reinterpret_cast<sockaddr*>(&address), &size);
     if (got >= 0) {
       bytes->resize(static_cast<std::size_t>(got));
       *from = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
