@@ -1,5 +1,6 @@
 #include "emulator_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,11 +36,13 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
   std::vector<std::string> line = {VARNO_SIM_PATH, "--listen",    "127.0.0.1:0", "--http",
                                    "127.0.0.1:0",  "--port-file", ports};
   line.insert(line.end(), arguments.begin(), arguments.end());
+  const std::string out = folder_ + "/output";
   pid_ = fork();
   if (pid_ == 0) {
-    const std::string out = folder_ + "/output";
-    std::freopen(out.c_str(), "w", stdout);
-    dup2(fileno(stdout), STDERR_FILENO);
+    // Descriptors only: the parent's buffered output is not the child's.
+    const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    dup2(output, STDOUT_FILENO);
+    dup2(output, STDERR_FILENO);
     std::vector<char*> argv;
     for (std::string& a : line) argv.push_back(a.data());
     argv.push_back(nullptr);
