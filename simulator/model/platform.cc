@@ -136,7 +136,7 @@ float Platform::GetValue(std::string_view name) {
   if (link == Link::kNotStarted) return 0.0f;
   int i = Find(kEntry, name);
   if (i < 0) return 0.0f;
-  SignalState& state = states_[i];
+  const SignalState& state = states_[i];
   if (link == Link::kLost) return frozen_.Value(name);
   double value = 0.0;
   switch (config_.signals[i].kind) {

@@ -38,6 +38,8 @@ bool UdpSocket::Open(const Endpoint& local, std::string* error) {
   sockaddr_in address = Address(local);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     *error = SystemError(("bind " + EndpointText(local)).c_str());
+    // cppcheck pairs socket() with Windows' closesocket() when it is told of both systems.
+    // cppcheck-suppress mismatchAllocDealloc
     close(fd);
     return false;
   }

@@ -80,7 +80,7 @@ class SimulatorSession : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<EmulatorProcess> emulator_;
 };
 
-INSTANTIATE_TEST_SUITE_P(, SimulatorSession,
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, SimulatorSession,
                          ::testing::Values(Backend::kInProcess, Backend::kEmulator),
                          [](const ::testing::TestParamInfo<Backend>& info) {
                            return info.param == Backend::kInProcess ? "InProcess" : "Emulator";
