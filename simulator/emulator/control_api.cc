@@ -42,14 +42,20 @@ constexpr Asset kAssets[] = {
     {"/", "index.html", "text/html; charset=utf-8"},
 };
 
+// A message may quote a request's own bytes (a name from its path, its
+// Origin), which need not be UTF-8: those are replaced, not thrown over.
+std::string Dump(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 void Error(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
-  res.set_content(json{{"error", message}}.dump(), "application/json");
+  res.set_content(Dump(json{{"error", message}}), "application/json");
 }
 
 void Send(httplib::Response& res, const json& body) {
   res.status = 200;
-  res.set_content(body.dump(), "application/json");
+  res.set_content(Dump(body), "application/json");
 }
 
 int StatusFor(const Refusal& refusal) {
@@ -322,23 +328,23 @@ struct ControlApi::Impl {
           if (stopping || platform.stopped()) return false;
           std::string out;
           if (cursor->first || version != cursor->version) {
-            out += "event: state\ndata: " + StateJson(platform.State()).dump() + "\n\n";
+            out += "event: state\ndata: " + Dump(StateJson(platform.State())) + "\n\n";
             cursor->version = version;
             cursor->first = false;
           }
           JournalPage page = platform.Journal(cursor->journal, kCallsPerWait);
           if (page.first > cursor->journal)
-            out += "event: skipped\ndata: " + json{{"calls", page.first - cursor->journal}}.dump() +
+            out += "event: skipped\ndata: " + Dump(json{{"calls", page.first - cursor->journal}}) +
                    "\n\n";
           std::uint64_t n = std::max(cursor->journal, page.first);
           for (const std::string& call : page.calls)
-            out += "event: call\ndata: " + json{{"n", n++}, {"call", call}}.dump() + "\n\n";
+            out += "event: call\ndata: " + Dump(json{{"n", n++}, {"call", call}}) + "\n\n";
           cursor->journal = page.next;
           // A host faster than the stream: the calls between are skipped,
           // and said so, rather than the stream falling behind for ever.
           const std::uint64_t newest = platform.Journal(page.next, 0).next;
           if (newest > page.next) {
-            out += "event: skipped\ndata: " + json{{"calls", newest - page.next}}.dump() + "\n\n";
+            out += "event: skipped\ndata: " + Dump(json{{"calls", newest - page.next}}) + "\n\n";
             cursor->journal = newest;
           }
           // A comment now and then finds out a client that has gone.

@@ -253,6 +253,8 @@ TEST_F(Emulator, BadRequestsAreRefusedWithAReason) {
       {port(), "GET /api/nothing HTTP/1.1\r\n" + Host(port()), "", 404, "no such endpoint"},
       {port(), "PUT /api/signals/NOPE HTTP/1.1\r\n" + Host(port()) + json, R"({"value": 1})", 404,
        "unknown signal 'NOPE'"},
+      {port(), "PUT /api/signals/%FF HTTP/1.1\r\n" + Host(port()) + json, R"({"value": 1})", 404,
+       "unknown signal '\xef\xbf\xbd'"},  // not UTF-8: replaced, not thrown over
       {port(), "PUT /api/signals/DO_1 HTTP/1.1\r\n" + Host(port()) + json, R"({"value": 1})", 409,
        "'DO_1' is an output"},
       {port(), "PUT /api/signals/AI_2 HTTP/1.1\r\n" + Host(port()) + json, R"({"value": 11})", 422,
