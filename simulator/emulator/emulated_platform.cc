@@ -243,9 +243,9 @@ JournalPage EmulatedPlatform::Journal(std::uint64_t since, std::size_t most) {
   std::lock_guard<std::mutex> lock(mutex_);
   JournalPage page;
   page.first = journal_first_;
-  page.next = journal_first_ + journal_.size();
-  std::uint64_t from = std::clamp(since, page.first, page.next);
-  std::uint64_t to = std::min<std::uint64_t>(page.next, from + most);
+  page.end = journal_first_ + journal_.size();
+  std::uint64_t from = std::clamp(since, page.first, page.end);
+  std::uint64_t to = std::min<std::uint64_t>(page.end, from + most);
   for (std::uint64_t i = from; i < to; ++i) page.calls.push_back(journal_[i - journal_first_]);
   page.next = to;
   return page;

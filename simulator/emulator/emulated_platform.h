@@ -78,7 +78,8 @@ struct PlatformState {
 
 struct JournalPage {
   std::uint64_t first = 0;  // the oldest call still kept
-  std::uint64_t next = 0;   // the number the next call will have
+  std::uint64_t next = 0;   // the number after the last call in `calls`
+  std::uint64_t end = 0;    // the number the host's next call will have
   std::vector<std::string> calls;
 };
 
