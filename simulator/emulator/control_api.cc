@@ -25,7 +25,7 @@ constexpr int kMaxEventStreams = 16;
 // Event streams hold a thread each for as long as they last; the API keeps
 // eight more for itself.
 constexpr int kWorkers = kMaxEventStreams + 8;
-constexpr std::size_t kMaxBody = 64 * 1024;
+constexpr std::size_t kMaxBody = std::size_t{64} * 1024;
 // An event stream looks for news, and at the stop flag, this often.
 constexpr std::chrono::milliseconds kEventWait{100};
 // Calls sent at most per wait; a faster host's calls are skipped over.
@@ -187,7 +187,8 @@ struct ControlApi::Impl {
   }
 
   // Before any route, and before any body is read.
-  httplib::Server::HandlerResponse Guard(const httplib::Request& req, httplib::Response& res) {
+  httplib::Server::HandlerResponse Guard(const httplib::Request& req,
+                                         httplib::Response& res) const {
     using Handled = httplib::Server::HandlerResponse;
     const std::string host = req.get_header_value("Host");
     // Without a token only loopback names: a page whose name was made to
@@ -215,7 +216,8 @@ struct ControlApi::Impl {
     return Handled::Unhandled;
   }
 
-  void Answer(httplib::Response& res, const std::optional<Refusal>& refusal, const json& done) {
+  static void Answer(httplib::Response& res, const std::optional<Refusal>& refusal,
+                     const json& done) {
     if (refusal)
       Error(res, StatusFor(*refusal), refusal->message);
     else
@@ -355,7 +357,7 @@ struct ControlApi::Impl {
         [this](bool /*success*/) { --streams; });
   }
 
-  void GetAsset(const Asset& asset, httplib::Response& res) {
+  void GetAsset(const Asset& asset, httplib::Response& res) const {
     std::ifstream file(options.assets + "/" + asset.file, std::ios::binary);
     if (!file) return Error(res, 404, "the panel's files are not installed here");
     std::ostringstream text;
@@ -379,9 +381,10 @@ struct ControlApi::Impl {
       if (res.body.empty())
         Error(res, res.status, "no such endpoint: " + req.method + " " + req.path);
     });
-    server.set_exception_handler([](const Request& /*req*/, Response& res, std::exception_ptr) {
-      Error(res, 400, "the request could not be handled");
-    });
+    server.set_exception_handler(
+        [](const Request& /*req*/, Response& res, const std::exception_ptr& /*error*/) {
+          Error(res, 400, "the request could not be handled");
+        });
     server.set_payload_max_length(kMaxBody);
     // One request a connection's wait for its next at most 1 s, so that
     // stop() is not held by an idle keep-alive connection for long.

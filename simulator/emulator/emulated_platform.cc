@@ -36,10 +36,11 @@ std::string Number(double value) {
 
 }  // namespace
 
-EmulatedPlatform::EmulatedPlatform(const Options& options, PlatformConfig listing, Log& log)
-    : options_(options), listing_(std::move(listing)), log_(log) {
-  random_.seed(std::random_device{}());
-}
+EmulatedPlatform::EmulatedPlatform(Options options, PlatformConfig listing, Log& log)
+    : options_(std::move(options)),
+      listing_(std::move(listing)),
+      log_(log),
+      random_(std::random_device{}()) {}
 
 std::optional<EmulatedPlatform::Answer> EmulatedPlatform::Serve(
     std::span<const std::uint8_t> datagram, const Endpoint& from) {
@@ -75,7 +76,7 @@ std::optional<EmulatedPlatform::Answer> EmulatedPlatform::Serve(
   clock_.TakeOwed();
   reply.result = start ? Start(call) : ApplyCall(platform_, call);
   const double owed = clock_.TakeOwed();
-  Session& session = *session_;
+  HostSession& session = *session_;
   session.sequence = request->sequence;
   session.reply = Encode(reply);
   session.ready_at = now + owed;

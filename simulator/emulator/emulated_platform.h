@@ -83,11 +83,24 @@ struct JournalPage {
   std::vector<std::string> calls;
 };
 
+// The host whose start came last: its session and the reply it was given
+// last, for that reply's duplicates.
+struct HostSession {
+  std::uint32_t id = 0;
+  Endpoint host;
+  std::uint32_t sequence = 0;
+  Bytes reply;          // the answer to `sequence`
+  double ready_at = 0;  // not sent before: the scenario's latency
+  double heard_at = 0;
+  bool closed = false;
+  std::uint64_t calls = 0;
+};
+
 class EmulatedPlatform {
  public:
   // `listing` is the configuration read at launch: the signals and modules
   // the control API knows before a host has started the platform.
-  EmulatedPlatform(const Options& options, PlatformConfig listing, Log& log);
+  EmulatedPlatform(Options options, PlatformConfig listing, Log& log);
 
   // ---- The host's side.
   struct Answer {
@@ -133,16 +146,6 @@ class EmulatedPlatform {
     SteadyClock steady_;
     double owed_ = 0;
   };
-  struct Session {
-    std::uint32_t id = 0;
-    Endpoint host;
-    std::uint32_t sequence = 0;
-    Bytes reply;          // the answer to `sequence`, for its duplicates
-    double ready_at = 0;  // not sent before: the scenario's latency
-    double heard_at = 0;
-    bool closed = false;
-    std::uint64_t calls = 0;
-  };
 
   Result Start(const Call& call);
   const PlatformConfig& Listing() const;
@@ -159,7 +162,7 @@ class EmulatedPlatform {
   std::condition_variable changed_;
   OwedClock clock_;
   Platform platform_{clock_, log_};
-  std::optional<Session> session_;
+  std::optional<HostSession> session_;
   LinkSettings link_;
   std::mt19937_64 random_;
   std::deque<std::string> journal_;

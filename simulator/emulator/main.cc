@@ -3,11 +3,11 @@
 // and changed live through its control API (README.md, "varno-sim").
 // Runs until SIGINT or SIGTERM and ends within 1 s of either.
 #include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -128,7 +128,7 @@ int Run(const Options& options) {
     http_done.set_value();
   });
 
-  timespec tick{0, 200 * 1000 * 1000};
+  timespec tick{0, 200'000'000L};
   int received = -1;
   std::future<void> http_ended = http_done.get_future();
   while (received < 0 && http_ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready)

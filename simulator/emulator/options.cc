@@ -44,7 +44,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
       if (a.name != name) continue;
       std::optional<Endpoint> endpoint = ParseEndpoint(value);
       if (!endpoint) {
-        *error = name + " '" + value + "' is not ADDR:PORT, a numeric IPv4 address and a port";
+        *error = name;
+        *error += " '" + value + "' is not ADDR:PORT, a numeric IPv4 address and a port";
         return false;
       }
       options->*a.field = *endpoint;

@@ -31,14 +31,15 @@ class UdpSocket {
   Endpoint Local() const;
 
   // Sends one datagram; false when the system refuses it at once.
-  bool SendTo(const Endpoint& to, std::span<const std::uint8_t> bytes);
+  bool SendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) const;
 
   enum class Wait { kDatagram, kTimeout, kError };
   // Waits at most `timeout` for one datagram, through interrupting signals
   // (poll or select with a deadline; never a blocking receive). kError is a
   // fault of the socket itself; an ICMP refusal from a closed port is
   // swallowed as no datagram.
-  Wait Receive(std::chrono::milliseconds timeout, std::vector<std::uint8_t>* bytes, Endpoint* from);
+  Wait Receive(std::chrono::milliseconds timeout, std::vector<std::uint8_t>* bytes,
+               Endpoint* from) const;
 
  private:
   std::intptr_t handle_ = -1;

@@ -61,7 +61,7 @@ Endpoint UdpSocket::Local() const {
   return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
-bool UdpSocket::SendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) {
+bool UdpSocket::SendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) const {
   sockaddr_in address = Address(to);
   ssize_t sent;
   do {
@@ -72,7 +72,7 @@ bool UdpSocket::SendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) 
 }
 
 UdpSocket::Wait UdpSocket::Receive(std::chrono::milliseconds timeout,
-                                   std::vector<std::uint8_t>* bytes, Endpoint* from) {
+                                   std::vector<std::uint8_t>* bytes, Endpoint* from) const {
   const Clock::time_point deadline = Clock::now() + timeout;
   for (;;) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());

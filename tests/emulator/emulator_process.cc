@@ -1,10 +1,10 @@
 #include "emulator_process.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +44,7 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
     dup2(output, STDOUT_FILENO);
     dup2(output, STDERR_FILENO);
     std::vector<char*> argv;
+    argv.reserve(line.size() + 1);
     for (std::string& a : line) argv.push_back(a.data());
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
@@ -76,7 +77,7 @@ EmulatorProcess::~EmulatorProcess() {
 }
 
 std::uint16_t EmulatorProcess::http_port() const {
-  return static_cast<std::uint16_t>(std::atoi(http_.substr(http_.rfind(':') + 1).c_str()));
+  return static_cast<std::uint16_t>(std::strtol(http_.c_str() + http_.rfind(':') + 1, nullptr, 10));
 }
 
 std::string EmulatorProcess::Output() const {

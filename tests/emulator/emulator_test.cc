@@ -5,11 +5,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -48,7 +48,7 @@ class HttpConnection {
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
-  bool Send(const std::string& bytes) {
+  bool Send(const std::string& bytes) const {
     return connected_ &&
            write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
@@ -90,7 +90,8 @@ HttpAnswer Exchange(std::uint16_t port, std::string head, const std::string& bod
   const std::string& text = c.ReadUntil([](const std::string&) { return false; });
   HttpAnswer answer;
   answer.took = Since(begin);
-  if (text.size() > 12) answer.status = std::atoi(text.substr(9, 3).c_str());
+  if (text.size() > 12)
+    answer.status = static_cast<int>(std::strtol(text.c_str() + 9, nullptr, 10));
   const std::size_t blank = text.find("\r\n\r\n");
   if (blank != std::string::npos) answer.body = text.substr(blank + 4);
   return answer;
@@ -207,7 +208,8 @@ TEST_F(Emulator, HeldInputReachesTheHostWithin200Milliseconds) {
 // Raw datagrams: a retried write runs once, and a second host's start takes
 // the platform over from the first.
 TEST_F(Emulator, RetriedWriteRunsOnceAndASecondHostTakesOver) {
-  UdpSocket first, second;
+  UdpSocket first;
+  UdpSocket second;
   std::string error;
   ASSERT_TRUE(first.Open({0x7f000001, 0}, &error)) << error;
   ASSERT_TRUE(second.Open({0x7f000001, 0}, &error)) << error;

@@ -328,7 +328,8 @@ std::vector<std::string> ScriptedJournal(const Launch& launch, const SimulatorFi
 }
 
 TEST(SimulatorModes, OneKeyScriptJournalsTheSameInBothModes) {
-  SimulatorFiles local_files, remote_files;
+  SimulatorFiles local_files;
+  SimulatorFiles remote_files;
   const std::vector<std::string> local = ScriptedJournal(Simulator(local_files), local_files);
   EmulatorProcess emulator;
   const std::vector<std::string> remote =
