@@ -57,8 +57,10 @@ std::optional<EmulatedPlatform::Answer> EmulatedPlatform::Serve(
     reply.status = ReplyStatus::kNotYourSession;
     return Answer{Encode(reply), std::chrono::duration<double>(LinkDelay())};
   }
-  if (ours && session_->sequence == request->sequence && !session_->reply.empty()) {
-    // A retry: the call ran once, and its reply is sent again.
+  if (ours && std::equal(datagram.begin(), datagram.end(), session_->request.begin(),
+                         session_->request.end())) {
+    // A retry, the same datagram again: the call ran once, and its reply is
+    // sent again.
     session_->heard_at = now;
     if (LostOnTheWay()) return std::nullopt;
     const double delay = std::max(LinkDelay(), session_->ready_at - now);
@@ -77,7 +79,7 @@ std::optional<EmulatedPlatform::Answer> EmulatedPlatform::Serve(
   reply.result = start ? Start(call) : ApplyCall(platform_, call);
   const double owed = clock_.TakeOwed();
   HostSession& session = *session_;
-  session.sequence = request->sequence;
+  session.request.assign(datagram.begin(), datagram.end());
   session.reply = Encode(reply);
   session.ready_at = now + owed;
   session.heard_at = now;

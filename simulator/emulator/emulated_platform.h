@@ -88,8 +88,8 @@ struct JournalPage {
 struct HostSession {
   std::uint32_t id = 0;
   Endpoint host;
-  std::uint32_t sequence = 0;
-  Bytes reply;          // the answer to `sequence`
+  Bytes request;        // the last request run, whole
+  Bytes reply;          // the answer to it
   double ready_at = 0;  // not sent before: the scenario's latency
   double heard_at = 0;
   bool closed = false;
