@@ -4,7 +4,12 @@
 //    system("clear") and beside its bound (the driver call and one write of
 //    the sample's bytes, nothing else);
 //  - the time from launch to the start message (median of many runs);
-//  - the peak resident memory of a whole session.
+//  - the peak resident memory of a whole session;
+//  - through varno-sim (its own section, EmulatorFigures): the live reading
+//    against the simulated platform in the tool's process beside the same
+//    through varno-sim, one call's round trip (median and 99th
+//    percentile), and varno-sim's CPU while idle and while a live reading
+//    runs.
 // The comparison loops are this program run again in a loop mode, on a
 // pseudo-terminal of their own, calling the same driver library.
 #include <dlfcn.h>
@@ -18,11 +23,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "driver/driver_api.h"
+#include "driver/driver_binding.h"
+#include "emulator_process.h"
 #include "pty_session.h"
 
 namespace {
@@ -241,6 +251,132 @@ void PeakMemory() {
       session.PeakResidentKiB(), own_rss);
 }
 
+// ------------------------------------------------------------ varno-sim
+
+using varno::sim::EmulatorProcess;
+
+constexpr int kRoundTrips = 20000;
+
+// User and system CPU seconds a process has used, from /proc/PID/stat.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t after_name = text.rfind(')');
+  if (after_name == std::string::npos) return 0;
+  std::istringstream fields(text.substr(after_name + 2));
+  std::string field;
+  unsigned long long user = 0;
+  unsigned long long system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stoull(field);
+    if (i == 15) system = std::stoull(field);
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The lines of a journal file so far.
+size_t JournalLines(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return static_cast<size_t>(
+      std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(), '\n'));
+}
+
+// Live reading samples a second, counted as the calls the library journals
+// (a sample whose value did not change writes nothing to the terminal, so
+// the output cannot count them), while `during` runs for the window.
+double CallsPerSecond(PtySession& session, const std::string& journal,
+                      const std::function<void()>& during) {
+  session.StopScreen();
+  session.WaitFor([] { return false; }, kWarmUp);
+  const size_t before = JournalLines(journal);
+  const Clock::time_point begin = Clock::now();
+  during();
+  std::chrono::duration<double> elapsed = Clock::now() - begin;
+  return static_cast<double>(JournalLines(journal) - before) / elapsed.count();
+}
+
+// varno-sim's share of one core over the window, in percent; the session's
+// output is drained meanwhile.
+double CpuShare(pid_t pid, PtySession* session) {
+  const double before = CpuSeconds(pid);
+  const Clock::time_point begin = Clock::now();
+  if (session != nullptr)
+    session->WaitFor([] { return false; }, kWindow);
+  else
+    std::this_thread::sleep_for(kWindow);
+  std::chrono::duration<double> elapsed = Clock::now() - begin;
+  return 100.0 * (CpuSeconds(pid) - before) / elapsed.count();
+}
+
+// With the journal in memory (/dev/shm) for both, so that it costs alike.
+double LiveReadingAgainstTheSimulator(const EmulatorProcess* emulator, double* emulator_cpu) {
+  const std::string journal = "/dev/shm/varno_bench_journal_" + std::to_string(getpid());
+  std::remove(journal.c_str());
+  Launch launch = QuietLaunch().Driver(VARNO_SIMULATOR_PATH).Env("VARNO_SIM_JOURNAL", journal);
+  if (emulator != nullptr) launch.Env("VARNO_SIM_EMULATOR", emulator->platform());
+  double rate = 0;
+  {
+    PtySession session(launch);
+    if (!StartLiveReading(session)) return 0;
+    rate = CallsPerSecond(session, journal, [&] {
+      if (emulator != nullptr)
+        *emulator_cpu = CpuShare(emulator->pid(), &session);
+      else
+        session.WaitFor([] { return false; }, kWindow);
+    });
+    session.Signal(SIGTERM);
+    session.WaitForExit();
+  }
+  std::remove(journal.c_str());
+  return rate;
+}
+
+// One getValue_ZUNVarno through the library in this process, timed alone.
+void RoundTrips(const EmulatorProcess& emulator) {
+  const DriverBinding binding = LoadAndBindDriver(VARNO_SIMULATOR_PATH);
+  if (!binding.bound()) {
+    Fail("the simulated platform's library did not load");
+    return;
+  }
+  setenv("VARNO_SIM_EMULATOR", emulator.platform().c_str(), 1);
+  if (binding.api.start_ZUNVarno() != kStartOk) {
+    Fail("varno-sim did not start");
+    return;
+  }
+  std::vector<double> micros;
+  micros.reserve(kRoundTrips);
+  for (int i = 0; i < kRoundTrips; ++i) {
+    const Clock::time_point begin = Clock::now();
+    binding.api.getValue_ZUNVarno(kSignalName);
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
+  }
+  binding.api.close_ZUNVarno();
+  unsetenv("VARNO_SIM_EMULATOR");
+  std::sort(micros.begin(), micros.end());
+  std::printf("  round trip of one call over %d   p50 %.1f us, p99 %.1f us, max %.0f us\n",
+              kRoundTrips, micros[micros.size() / 2], micros[micros.size() * 99 / 100],
+              micros.back());
+}
+
+void EmulatorFigures() {
+  EmulatorProcess emulator;
+  if (!emulator.started()) {
+    Fail(emulator.error().c_str());
+    return;
+  }
+  const double idle = CpuShare(emulator.pid(), nullptr);
+  double busy = 0;
+  const double in_process = LiveReadingAgainstTheSimulator(nullptr, nullptr);
+  const double remote = LiveReadingAgainstTheSimulator(&emulator, &busy);
+  std::printf("Live reading of the simulated platform, calls per second over %.0f s:\n",
+              std::chrono::duration<double>(kWindow).count());
+  std::printf("  simulated platform in-process  %12.0f\n", in_process);
+  std::printf("  the same through varno-sim     %12.0f\n", remote);
+  RoundTrips(emulator);
+  std::printf("  varno-sim CPU, idle            %11.1f %%\n", idle);
+  std::printf("  varno-sim CPU, live reading    %11.1f %%\n", busy);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,5 +389,6 @@ int main(int argc, char** argv) {
   LiveReadingRate();
   LaunchToStartMessage();
   PeakMemory();
+  EmulatorFigures();
   return 0;
 }

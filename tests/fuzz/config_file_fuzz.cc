@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config_file.h"
+#include "endpoint.h"
 #include "fuzz_check.h"
 #include "scenario.h"
 
@@ -30,6 +31,11 @@ void CheckError(const std::string& error, const std::string& text) {
 }
 
 void CheckPlatform(const PlatformConfig& config) {
+  if (!config.emulator.empty()) {  // a pointer to varno-sim and nothing else
+    FUZZ_CHECK(varno::sim::ParseEndpoint(config.emulator).has_value());
+    FUZZ_CHECK(config.modules.empty() && config.signals.empty() && config.scenarios.empty());
+    return;
+  }
   std::set<int> modules;
   for (const auto& m : config.modules) {
     FUZZ_CHECK(m.number >= varno::sim::kFirstModule && m.number <= varno::sim::kLastModule);

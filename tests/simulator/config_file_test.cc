@@ -20,6 +20,9 @@ TEST(ConfigFile, ErrorsNameTheLine) {
     std::string error;
   } kCases[] = {
       {"seed = \n", "cfg:1: "},  // toml++'s own words follow
+      {"emulator = \"127.0.0.1\"\n", "cfg:1: 'emulator' must be ADDR:PORT"},
+      {"emulator = \"127.0.0.1:5020\"\n" + kModule,
+       "cfg:2: unknown key 'module' in a file that names an emulator"},
       {kModule + "colour = 3\n", "cfg:3: unknown key 'colour' in a module"},
       {"seed = 3\n", "cfg:1: the platform needs at least one [[module]]"},
       {"module = 3\n", "cfg:1: 'module' must be written as [[module]] tables"},

@@ -1,17 +1,21 @@
 // varno-diag against the simulated platform in a pseudo-terminal, as a
 // newcomer runs it: every menu command with a visible effect, and the
-// message of each start scenario.
+// message of each start scenario; each against the model in the library's
+// process and against varno-sim. Then what only varno-sim shows: the same
+// journal in both modes, and the emulator's death during a live reading.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "emulator_process.h"
 #include "pty_session.h"
 
 namespace varno::e2e {
@@ -47,11 +51,40 @@ class SimulatorFiles {
   std::string path_;
 };
 
+using sim::EmulatorProcess;
+
 Launch Simulator(const SimulatorFiles& files) {
   Launch launch;
   launch.journal = false;
   return launch.Driver(VARNO_SIMULATOR_PATH).Env("VARNO_SIM_JOURNAL", files / "journal.txt");
 }
+
+Launch Remote(const SimulatorFiles& files, const EmulatorProcess& emulator) {
+  EXPECT_TRUE(emulator.started()) << emulator.error();
+  return Simulator(files).Env("VARNO_SIM_EMULATOR", emulator.platform());
+}
+
+enum class Backend { kInProcess, kEmulator };
+
+class SimulatorSession : public ::testing::TestWithParam<Backend> {
+ protected:
+  // The tool with the simulated platform beside it: the model in its
+  // process, or a client of a varno-sim of the test's own, started with
+  // `emulator_arguments` at the first launch.
+  Launch Simulator(const SimulatorFiles& files, std::vector<std::string> emulator_arguments = {}) {
+    if (GetParam() == Backend::kInProcess) return e2e::Simulator(files);
+    if (!emulator_) emulator_ = std::make_unique<EmulatorProcess>(std::move(emulator_arguments));
+    return Remote(files, *emulator_);
+  }
+
+  std::unique_ptr<EmulatorProcess> emulator_;
+};
+
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, SimulatorSession,
+                         ::testing::Values(Backend::kInProcess, Backend::kEmulator),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                           return info.param == Backend::kInProcess ? "InProcess" : "Emulator";
+                         });
 
 // An operator at the keyboard: each step waits for what the screen shows.
 // A key typed once the screen asks for it is kept even if the tool is not
@@ -128,7 +161,7 @@ class Operator {
   PtySession& s_;
 };
 
-TEST(SimulatorSession, SignalCommandsOnTheBuiltInPlatform) {
+TEST_P(SimulatorSession, SignalCommandsOnTheBuiltInPlatform) {
   SimulatorFiles files;
   PtySession session(Simulator(files));
   Operator op(session);
@@ -154,7 +187,7 @@ TEST(SimulatorSession, SignalCommandsOnTheBuiltInPlatform) {
             calls.end());
 }
 
-TEST(SimulatorSession, MotionCommandsOnTheBuiltInPlatform) {
+TEST_P(SimulatorSession, MotionCommandsOnTheBuiltInPlatform) {
   SimulatorFiles files;
   PtySession session(Simulator(files));
   Operator op(session);
@@ -183,9 +216,10 @@ TEST(SimulatorSession, MotionCommandsOnTheBuiltInPlatform) {
             calls.end());
 }
 
-TEST(SimulatorSession, ExampleConfigurationFromTheCommandLine) {
+TEST_P(SimulatorSession, ExampleConfigurationFromTheCommandLine) {
   SimulatorFiles files;
-  PtySession session(Simulator(files).Args({VARNO_EXAMPLE_CONFIG, "normal", "7"}));
+  PtySession session(Simulator(files, {"--config", VARNO_EXAMPLE_CONFIG})
+                         .Args({VARNO_EXAMPLE_CONFIG, "normal", "7"}));
   Operator op(session);
   ASSERT_NO_FATAL_FAILURE(op.PassStart());
   ASSERT_NO_FATAL_FAILURE(op.SetOutput("DO_LAMP", "1", "SUCCESS"));
@@ -199,7 +233,7 @@ TEST(SimulatorSession, ExampleConfigurationFromTheCommandLine) {
             "start_ZUNVarno2(\"" VARNO_EXAMPLE_CONFIG "\",\"normal\",\"7\") -> 1");
 }
 
-TEST(SimulatorSession, LinkDropFreezesTheReadingAndShowsInTheStatus) {
+TEST_P(SimulatorSession, LinkDropFreezesTheReadingAndShowsInTheStatus) {
   SimulatorFiles files;
   PtySession session(Simulator(files).Args({"-", "link-drop", "-"}));
   Operator op(session);
@@ -219,7 +253,7 @@ TEST(SimulatorSession, LinkDropFreezesTheReadingAndShowsInTheStatus) {
   ASSERT_NO_FATAL_FAILURE(op.Leave());
 }
 
-TEST(SimulatorSession, EachStartScenarioHasItsMessage) {
+TEST_P(SimulatorSession, EachStartScenarioHasItsMessage) {
   const struct {
     std::string scenario;
     std::string message;
@@ -250,7 +284,7 @@ TEST(SimulatorSession, EachStartScenarioHasItsMessage) {
   }
 }
 
-TEST(SimulatorSession, ConfigurationErrorIsLoggedWithItsLine) {
+TEST_P(SimulatorSession, ConfigurationErrorIsLoggedWithItsLine) {
   SimulatorFiles files;
   std::ofstream(files / "platform.toml") << "seed = 1\n[[module]]\nnumber = 99\n";
   PtySession session(Simulator(files)
@@ -267,6 +301,66 @@ TEST(SimulatorSession, ConfigurationErrorIsLoggedWithItsLine) {
   EXPECT_NE(line.find(files / "platform.toml:3: 'number' must be an integer from 1 to 15"),
             std::string::npos)
       << line;
+}
+
+// One key script; the journal without its time column, each run of equal
+// lines (a live reading's samples) kept once.
+std::vector<std::string> ScriptedJournal(const Launch& launch, const SimulatorFiles& files) {
+  PtySession session(launch);
+  Operator op(session);
+  op.PassStart();
+  op.SetOutput("DO_1", "1", "SUCCESS");
+  op.Watch('1', "DI_1", " DI_1 -> 1.000000");
+  op.SetOutput("AO_1", "0.25", "SUCCESS");
+  op.Calibrate("AI_1", "0", "5", "0");
+  op.Watch('1', "AI_1", " AI_1 -> 0.500000");
+  op.Status("f");
+  op.Choose('6');
+  op.ExpectResult("PARAMETER USER_WEIGHT: 75.000000");
+  op.Choose('8');
+  op.Answer("Introduce comando:", "3");  // refused: not enabled
+  EXPECT_TRUE(session.Type(" "));
+  op.Status("80000f");
+  op.Leave();
+  std::vector<std::string> calls = files.Calls();
+  calls.erase(std::unique(calls.begin(), calls.end()), calls.end());
+  return calls;
+}
+
+TEST(SimulatorModes, OneKeyScriptJournalsTheSameInBothModes) {
+  SimulatorFiles local_files;
+  SimulatorFiles remote_files;
+  const std::vector<std::string> local = ScriptedJournal(Simulator(local_files), local_files);
+  EmulatorProcess emulator;
+  const std::vector<std::string> remote =
+      ScriptedJournal(Remote(remote_files, emulator), remote_files);
+  EXPECT_GT(local.size(), 10u);
+  EXPECT_EQ(local, remote);
+}
+
+TEST(SimulatorModes, EmulatorKilledDuringALiveReadingLosesTheLinkAndEscapeStillLeaves) {
+  SimulatorFiles files;
+  EmulatorProcess emulator;
+  PtySession session(Remote(files, emulator));
+  Operator op(session);
+  ASSERT_NO_FATAL_FAILURE(op.PassStart());
+  ASSERT_NO_FATAL_FAILURE(op.Choose('1'));
+  ASSERT_NO_FATAL_FAILURE(op.Answer("SIGNAL NAME?", "AI_2"));
+  ASSERT_TRUE(session.WaitFor([&] { return files.Calls().size() > 20; }));
+  emulator.Kill();
+  // The reading goes on, frozen: the last samples are all the same.
+  const std::size_t killed_at = files.Calls().size();
+  ASSERT_TRUE(session.WaitFor([&] {
+    std::vector<std::string> calls = files.Calls();
+    return calls.size() > killed_at + 5 && calls[calls.size() - 1] == calls[calls.size() - 5];
+  }));
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_TRUE(session.WaitForScreen("Option>>>", std::chrono::milliseconds(1000)))
+      << session.ScreenText();
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::milliseconds(1000));
+  ASSERT_NO_FATAL_FAILURE(op.Status("1000000"));
+  ASSERT_NO_FATAL_FAILURE(op.Leave());
 }
 
 }  // namespace

@@ -1,3 +1,9 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "fakes.h"
@@ -54,6 +60,40 @@ TEST(StartRequest, EachScenarioStartsWithItsCode) {
     else
       EXPECT_TRUE(log.Has(c.logged)) << c.scenario << ": " << log.Last();
   }
+}
+
+TEST(StartRequest, AnEmulatorIsNamedByTheEnvironmentOrTheConfiguration) {
+  char folder[] = "/tmp/varno_start_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string pointer = std::string(folder) + "/pointer.toml";
+  std::ofstream(pointer) << "emulator = \"127.0.0.1:5021\"\n";
+  const struct {
+    std::string config, env;
+    bool ok;
+    std::optional<Endpoint> emulator;
+  } kCases[] = {
+      {"", "", true, std::nullopt},
+      {VARNO_EXAMPLE_CONFIG, "", true, std::nullopt},
+      {"", "127.0.0.1:5020", true, Endpoint{0x7f000001, 5020}},
+      {pointer, "", true, Endpoint{0x7f000001, 5021}},
+      {pointer, "10.0.0.2:7", true, Endpoint{0x0a000002, 7}},  // the environment wins
+      {VARNO_EXAMPLE_CONFIG, "127.0.0.1:5020", true, Endpoint{0x7f000001, 5020}},
+      {"", "localhost:5020", false, std::nullopt},
+      {"/nonexistent.toml", "127.0.0.1:5020", false, std::nullopt},  // still read
+  };
+  for (const auto& c : kCases) {
+    RecordingLog log;
+    std::optional<Endpoint> emulator;
+    EXPECT_EQ(FindEmulator({c.config, "", ""}, c.env, log, &emulator), c.ok) << c.config << c.env;
+    EXPECT_EQ(emulator, c.emulator) << c.config << " " << c.env;
+    EXPECT_EQ(log.lines.empty(), c.ok) << log.Last();
+  }
+  FakeClock clock;
+  RecordingLog log;
+  Platform platform(clock, log);
+  EXPECT_EQ(StartPlatform(platform, log, {pointer, "", ""}), kStartConfigurationError);
+  EXPECT_TRUE(log.Has("names an emulator (127.0.0.1:5021) and describes no platform"));
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -35,6 +35,12 @@ StartResult Platform::Start(const PlatformConfig& config, const Scenario& scenar
     Close();
   }
   StartResult code = StartCode(scenario);
+  std::uint32_t pulled = 0;
+  for (const Module& m : config.modules) pulled |= pulled_modules_ & ModuleBit(m.number);
+  if (pulled != 0 && code == kStartOk)
+    code = static_cast<StartResult>(pulled);
+  else if (pulled != 0 && code > kStartOk)
+    code = static_cast<StartResult>(static_cast<std::uint32_t>(code) | pulled);
   if (code != kStartOk) {
     log_.Write(LogLevel::kStartFailure,
                config.source + ": scenario " + scenario.name + ": " + StartFailureReason(code));
@@ -46,6 +52,7 @@ StartResult Platform::Start(const PlatformConfig& config, const Scenario& scenar
   start_time_ = clock_.Now();
   calls_ = 0;
   link_lost_ = false;
+  frozen_.Clear();
   states_.assign(config_.signals.size(), SignalState{});
   for (std::size_t i = 0; i < states_.size(); ++i) {
     const Signal& s = config_.signals[i];
@@ -109,6 +116,7 @@ int Platform::Find(std::string_view entry, std::string_view name) {
 double Platform::RawReading(std::size_t index) {
   const Signal& s = config_.signals[index];
   const SignalState& state = states_[index];
+  if (auto held = held_.find(s.name); held != held_.end()) return held->second;
   if (state.wire >= 0) {
     const Signal& out = config_.signals[state.wire];
     double v = states_[state.wire].output;
@@ -128,8 +136,8 @@ float Platform::GetValue(std::string_view name) {
   if (link == Link::kNotStarted) return 0.0f;
   int i = Find(kEntry, name);
   if (i < 0) return 0.0f;
-  SignalState& state = states_[i];
-  if (link == Link::kLost) return state.last_value;
+  const SignalState& state = states_[i];
+  if (link == Link::kLost) return frozen_.Value(name);
   double value = 0.0;
   switch (config_.signals[i].kind) {
     case SignalKind::kDigitalInput: value = RawReading(i); break;
@@ -137,8 +145,9 @@ float Platform::GetValue(std::string_view name) {
     case SignalKind::kDigitalOutput:
     case SignalKind::kAnalogOutput: value = state.output; break;
   }
-  state.last_value = ToFloat(value);
-  return state.last_value;
+  float reading = ToFloat(value);
+  frozen_.KeepValue(name, reading);
+  return reading;
 }
 
 bool Platform::SetValue(std::string_view name, float value) {
@@ -158,6 +167,7 @@ bool Platform::SetValue(std::string_view name, float value) {
     return false;
   }
   states_[i].output = value;
+  states_[i].set_at = clock_.Now() - start_time_;
   return true;
 }
 
@@ -171,8 +181,10 @@ float Platform::GetRawValue(std::string_view name) {
     Refuse(kEntry, Quoted(name) + " is not an analogue input");
     return 0.0f;
   }
-  if (link == Link::kUp) states_[i].last_raw = ToFloat(RawReading(i));
-  return states_[i].last_raw;
+  if (link == Link::kLost) return frozen_.Raw(name);
+  float raw = ToFloat(RawReading(i));
+  frozen_.KeepRaw(name, raw);
+  return raw;
 }
 
 std::int32_t Platform::SetCalibration(std::string_view name, float zero, float full_scale) {
@@ -195,12 +207,76 @@ std::int32_t Platform::SetCalibration(std::string_view name, float zero, float f
 }
 
 std::uint32_t Platform::Status() {
-  Link link = Admit("getStatus_ZUNVarno");
-  if (link == Link::kNotStarted) return 0;
-  if (link == Link::kLost) return kLinkLost | motion_->Bits();
+  if (Admit("getStatus_ZUNVarno") == Link::kNotStarted) return 0;
+  return StatusWord();
+}
+
+std::uint32_t Platform::StatusWord() const {
+  if (!running_) return 0;
+  if (link_lost_) return kLinkLost | motion_->Bits();
   std::uint32_t word = kLinkUp | motion_->Bits();
-  for (const Module& m : config_.modules) word |= ModuleBit(m.number);
+  for (const Module& m : config_.modules) word |= ModuleBit(m.number) & ~pulled_modules_;
   return word;
+}
+
+bool Platform::LoseLink() {
+  if (!running_) return false;
+  if (!link_lost_) Refuse("link", "the link was cut from the platform's side; values are frozen");
+  link_lost_ = true;
+  return true;
+}
+
+void Platform::Hold(std::string_view name, double raw) {
+  if (auto it = held_.find(name); it != held_.end())
+    it->second = raw;
+  else
+    held_.emplace(std::string(name), raw);
+}
+
+bool Platform::Release(std::string_view name) {
+  auto it = held_.find(name);
+  if (it == held_.end()) return false;
+  held_.erase(it);
+  return true;
+}
+
+void Platform::SetModuleAnswering(int module, bool answering) {
+  if (answering)
+    pulled_modules_ &= ~ModuleBit(module);
+  else
+    pulled_modules_ |= ModuleBit(module);
+}
+
+bool Platform::ModuleAnswering(int module) const {
+  return (pulled_modules_ & ModuleBit(module)) == 0;
+}
+
+bool Platform::ControlCommand(std::int32_t command) {
+  if (!running_) return false;
+  std::string refused = motion_->Send(command);
+  if (!refused.empty()) Refuse("control", refused);
+  return true;
+}
+
+std::vector<Platform::SignalView> Platform::View() {
+  std::vector<SignalView> view;
+  if (!running_) return view;
+  for (std::size_t i = 0; i < config_.signals.size(); ++i) {
+    const Signal& s = config_.signals[i];
+    SignalView v;
+    v.signal = &s;
+    if (auto held = held_.find(s.name); held != held_.end()) v.held = held->second;
+    if (IsInput(s.kind)) {
+      v.raw = RawReading(i);
+      v.value =
+          s.kind == SignalKind::kAnalogInput ? Calibrated(states_[i].calibration, v.raw) : v.raw;
+    } else {
+      v.raw = v.value = states_[i].output;
+      v.set_at = states_[i].set_at;
+    }
+    view.push_back(v);
+  }
+  return view;
 }
 
 float Platform::GetParameter(std::int32_t number) {

@@ -21,6 +21,7 @@
 #include <toml++/toml.h>
 #pragma pop_macro("NDEBUG")
 
+#include "endpoint.h"
 #include "scenario.h"
 
 namespace varno::sim {
@@ -336,6 +337,23 @@ std::optional<int> FirstLineOutsideAscii(std::string_view text) {
   return 1 + static_cast<int>(std::count(text.begin(), outside, '\n'));
 }
 
+// A file with `emulator` points at varno-sim, whose own configuration holds
+// the platform: it may hold nothing else.
+bool ReadEmulatorPointer(Reader& r, const toml::table& root, PlatformConfig c,
+                         PlatformConfig* config, std::string* error) {
+  if (r.OnlyKeys(root, {"emulator"},
+                 "a file that names an emulator (the platform is the emulator's)") &&
+      r.String(root, "emulator", &c.emulator) && !ParseEndpoint(c.emulator))
+    r.Fail(root.get("emulator")->source(),
+           "'emulator' must be ADDR:PORT, a numeric IPv4 address and a port");
+  if (!r.ok()) {
+    *error = r.error();
+    return false;
+  }
+  *config = std::move(c);
+  return true;
+}
+
 }  // namespace
 
 bool ParseConfig(std::string_view text, const std::string& source, PlatformConfig* config,
@@ -354,6 +372,7 @@ bool ParseConfig(std::string_view text, const std::string& source, PlatformConfi
   Reader r(source);
   PlatformConfig c;
   c.source = source;
+  if (root.contains("emulator")) return ReadEmulatorPointer(r, root, c, config, error);
   auto seed = static_cast<std::int64_t>(c.seed);
   bool read = r.OnlyKeys(root, {"seed", "scenario", "module", "signal", "parameters", "scenarios"},
                          "the file") &&

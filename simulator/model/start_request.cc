@@ -28,11 +28,32 @@ StartRequest RequestFromArguments(const char* config, const char* scenario, cons
   return request;
 }
 
+bool FindEmulator(const StartRequest& request, const std::string& env_emulator, Log& log,
+                  std::optional<Endpoint>* emulator) {
+  emulator->reset();
+  PlatformConfig config;
+  std::string error;
+  if (!request.config_path.empty() && !LoadConfigFile(request.config_path, &config, &error)) {
+    Refuse(log, error);
+    return false;
+  }
+  const std::string& address = env_emulator.empty() ? config.emulator : env_emulator;
+  if (address.empty()) return true;
+  *emulator = ParseEndpoint(address);
+  if (!*emulator)
+    Refuse(log, "VARNO_SIM_EMULATOR '" + address +
+                    "' is not ADDR:PORT, a numeric IPv4 address and a port");
+  return emulator->has_value();
+}
+
 StartResult StartPlatform(Platform& platform, Log& log, const StartRequest& request) {
   PlatformConfig config = DefaultPlatform();
   std::string error;
   if (!request.config_path.empty() && !LoadConfigFile(request.config_path, &config, &error))
     return Refuse(log, error);
+  if (!config.emulator.empty())
+    return Refuse(log, config.source + " names an emulator (" + config.emulator +
+                           ") and describes no platform");
   std::string name = request.scenario.empty() ? config.scenario : request.scenario;
   const Scenario* scenario = FindScenario(config, name);
   if (scenario == nullptr) return Refuse(log, config.source + ": unknown scenario '" + name + "'");

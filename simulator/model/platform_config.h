@@ -55,6 +55,9 @@ struct Scenario {
 
 struct PlatformConfig {
   std::string source = "built-in platform";  // shown in log lines
+  // "ADDR:PORT": the file only points the stand-in library at varno-sim
+  // there, and describes no platform of its own.
+  std::string emulator;
   std::uint64_t seed = 1;
   std::string scenario = "normal";
   std::vector<Module> modules;

@@ -26,6 +26,8 @@ class MotionSystem {
   // not allow raises the fault bit. Returns the reason, empty if done.
   std::string Send(std::int32_t number);
 
+  const std::map<std::int32_t, double>& parameters() const { return parameters_; }
+
   // The motion bits of the status word.
   std::uint32_t Bits() const { return bits_; }
 
