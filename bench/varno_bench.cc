@@ -118,7 +118,8 @@ class CallCounter {
   CallCounter& operator=(const CallCounter&) = delete;
 
   bool ok() const { return count_ != nullptr; }
-  std::uint64_t Calls() const {
+  // Not const: other processes add to the count.
+  std::uint64_t Calls() {
     return std::atomic_ref<std::uint64_t>(*count_).load(std::memory_order_relaxed);
   }
   // A run whose driver adds to this count.
@@ -142,7 +143,7 @@ struct LiveFigures {
 
 // Drains the session's output for the window; the samples are the driver
 // calls made meanwhile.
-LiveFigures Measure(PtySession& session, const CallCounter& counter) {
+LiveFigures Measure(PtySession& session, CallCounter& counter) {
   session.StopScreen();
   session.WaitFor([] { return false; }, kWarmUp);
   session.TakeOutput();
@@ -161,12 +162,13 @@ LiveFigures Measure(PtySession& session, const CallCounter& counter) {
   const std::chrono::duration<double> elapsed = Clock::now() - begin;
   LiveFigures figures;
   figures.samples_per_second = static_cast<double>(samples) / elapsed.count();
-  if (samples > 0) figures.bytes_per_sample = static_cast<double>(bytes) / samples;
+  if (samples > 0)
+    figures.bytes_per_sample = static_cast<double>(bytes) / static_cast<double>(samples);
   return figures;
 }
 
 // Starts the tool, walks it into READ INPUT of `signal` and measures.
-LiveFigures ToolLiveReading(const CallCounter& counter, const char* signal) {
+LiveFigures ToolLiveReading(CallCounter& counter, const char* signal) {
   PtySession session(counter.Counted());
   if (!session.started()) {
     Fail(session.error().c_str());
@@ -186,7 +188,7 @@ LiveFigures ToolLiveReading(const CallCounter& counter, const char* signal) {
   return figures;
 }
 
-LiveFigures LoopLiveReading(const CallCounter& counter, const char* mode) {
+LiveFigures LoopLiveReading(CallCounter& counter, const char* mode) {
   Launch launch = counter.Counted();
   launch.tool = std::filesystem::read_symlink("/proc/self/exe");
   launch.args = {mode};
