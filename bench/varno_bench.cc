@@ -141,9 +141,9 @@ struct LiveFigures {
   double bytes_per_sample = 0;
 };
 
-// Drains the session's output for the window; the samples are the driver
-// calls made meanwhile.
-LiveFigures Measure(PtySession& session, CallCounter& counter) {
+// Drains the session's output for the window, the samples being the driver
+// calls made meanwhile, then ends the run.
+LiveFigures MeasureAndEnd(PtySession& session, CallCounter& counter) {
   session.StopScreen();
   session.WaitFor([] { return false; }, kWarmUp);
   session.TakeOutput();
@@ -164,6 +164,8 @@ LiveFigures Measure(PtySession& session, CallCounter& counter) {
   figures.samples_per_second = static_cast<double>(samples) / elapsed.count();
   if (samples > 0)
     figures.bytes_per_sample = static_cast<double>(bytes) / static_cast<double>(samples);
+  session.Signal(SIGTERM);
+  session.WaitForExit();
   return figures;
 }
 
@@ -182,10 +184,7 @@ LiveFigures ToolLiveReading(CallCounter& counter, const char* signal) {
     Fail("the tool did not reach its live reading");
     return {};
   }
-  LiveFigures figures = Measure(session, counter);
-  session.Signal(SIGTERM);
-  session.WaitForExit();
-  return figures;
+  return MeasureAndEnd(session, counter);
 }
 
 LiveFigures LoopLiveReading(CallCounter& counter, const char* mode) {
@@ -197,10 +196,7 @@ LiveFigures LoopLiveReading(CallCounter& counter, const char* mode) {
     Fail("a comparison loop did not start");
     return {};
   }
-  LiveFigures figures = Measure(loop, counter);
-  loop.Signal(SIGTERM);
-  loop.WaitForExit();
-  return figures;
+  return MeasureAndEnd(loop, counter);
 }
 
 void PrintLiveRow(const char* what, const LiveFigures& figures) {
