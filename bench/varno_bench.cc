@@ -1,23 +1,29 @@
-// Measures varno-diag against the recording test driver and prints figures:
-//  - the live reading rate (READ INPUT samples per second, output drained
-//    from a pseudo-terminal), beside the same loop clearing the screen with
-//    system("clear") and beside its bound (the driver call and one write of
-//    the sample's bytes, nothing else);
-//  - the time from launch to the start message (median of many runs);
-//  - the peak resident memory of a whole session;
-//  - through varno-sim (its own section, EmulatorFigures): the live reading
-//    against the simulated platform in the tool's process beside the same
-//    through varno-sim, one call's round trip (median and 99th
-//    percentile), and varno-sim's CPU while idle and while a live reading
-//    runs.
+// Measures varno-diag and prints figures, section by section (kSections at
+// the end; `varno_bench NAME...` runs only those named):
+//  - live: the live reading's samples per second, counted by the driver's
+//    getValue_ZUNVarno calls, and the bytes written to the terminal per
+//    sample, for a value that changes with every call and for a constant
+//    one; beside them the same loop clearing the screen with
+//    system("clear"), and the bound (the driver call and one write of the
+//    sample's bytes, nothing else), all in the same run;
+//  - launch: the time from launch to the start message (median of many runs);
+//  - memory: the peak resident memory of a whole session.
+//  - emulator: the live reading of the simulated platform in the tool's
+//    process beside the same through varno-sim (calls counted by the
+//    journal), one call's round trip (median and 99th percentile), and
+//    varno-sim's CPU while idle and while a live reading runs.
 // The comparison loops are this program run again in a loop mode, on a
-// pseudo-terminal of their own, calling the same driver library.
+// pseudo-terminal of their own, loading the same counting driver library.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,9 +47,10 @@ using Clock = std::chrono::steady_clock;
 using varno::e2e::Launch;
 using varno::e2e::PtySession;
 
-constexpr char kSignalName[] = "DI_1";
-// What marks one sample in every loop's output.
-constexpr std::string_view kSampleMarker = " DI_1 -> ";
+// The counting driver's signals: one that changes with every call, one that
+// never does.
+constexpr char kChangingSignal[] = "AI_1";
+constexpr char kConstantSignal[] = "CONSTANT";
 constexpr std::chrono::milliseconds kWarmUp{300};
 constexpr std::chrono::milliseconds kWindow{2000};
 constexpr int kLaunchRuns = 31;
@@ -69,8 +76,8 @@ GetValueEntry LoadGetValue() {
 // the screen by running the clear command.
 [[noreturn]] void SystemClearLoop(GetValueEntry get_value) {
   for (;;) {
-    float value = get_value(kSignalName);
-    std::printf("\n %s -> %f", kSignalName, static_cast<double>(value));
+    float value = get_value(kChangingSignal);
+    std::printf("\n %s -> %f", kChangingSignal, static_cast<double>(value));
     std::fflush(stdout);
     // The command processor is what this loop measures.
     if (std::system("clear") != 0) std::exit(2);  // NOLINT(cert-env33-c)
@@ -78,13 +85,13 @@ GetValueEntry LoadGetValue() {
 }
 
 // The least a live reading can do: the call, then one write of the bytes
-// the tool writes per sample (the clear and the line).
+// that erasing and writing the whole sample take.
 [[noreturn]] void BoundLoop(GetValueEntry get_value) {
   char sample[128];
   for (;;) {
-    float value = get_value(kSignalName);
+    float value = get_value(kChangingSignal);
     int length = std::snprintf(sample, sizeof sample, "\x1b[H\x1b[2J\x1b[3J\n %s -> %f",
-                               kSignalName, static_cast<double>(value));
+                               kChangingSignal, static_cast<double>(value));
     if (write(STDOUT_FILENO, sample, static_cast<size_t>(length)) != length) {
       std::exit(2);
     }
@@ -93,99 +100,161 @@ GetValueEntry LoadGetValue() {
 
 // ------------------------------------------------------------ measuring
 
-// Drains the session's output for the window and counts the samples in it.
-double SamplesPerSecond(PtySession& session) {
-  session.StopScreen();
-  session.WaitFor([] { return false; }, kWarmUp);
-  session.TakeOutput();
-
-  size_t samples = 0;
-  std::string carry;  // a marker may straddle two reads
-  const Clock::time_point begin = Clock::now();
-  const Clock::time_point end = begin + kWindow;
-  session.WaitFor(
-      [&] {
-        std::string chunk = carry + session.TakeOutput();
-        for (size_t at = chunk.find(kSampleMarker); at != std::string::npos;
-             at = chunk.find(kSampleMarker, at + kSampleMarker.size())) {
-          ++samples;
-        }
-        size_t keep = std::min(chunk.size(), kSampleMarker.size() - 1);
-        carry = chunk.substr(chunk.size() - keep);
-        return Clock::now() >= end;
-      },
-      kWindow * 2);
-  std::chrono::duration<double> elapsed = Clock::now() - begin;
-  return static_cast<double>(samples) / elapsed.count();
-}
-
-Launch QuietLaunch() {
-  Launch launch;
-  launch.journal = false;  // the driver answers at once
-  return launch;
-}
-
 bool Fail(const char* what) {
   std::fprintf(stderr, "varno_bench: %s\n", what);
   return false;
 }
 
-// Starts the tool and walks it into READ INPUT.
-bool StartLiveReading(PtySession& session) {
+// The counting driver's shared count of getValue_ZUNVarno calls: a file of
+// eight bytes, mapped here and in every process that loads the driver.
+class CallCounter {
+ public:
+  CallCounter() : path_(std::filesystem::temp_directory_path() / "varno-bench-XXXXXX") {
+    const int file = mkstemp(path_.data());
+    if (file < 0) return;
+    if (ftruncate(file, sizeof(std::uint64_t)) == 0) {
+      void* shared =
+          mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+      if (shared != MAP_FAILED) count_ = static_cast<std::uint64_t*>(shared);
+    }
+    close(file);
+  }
+  ~CallCounter() {
+    if (count_ != nullptr) munmap(count_, sizeof(std::uint64_t));
+    std::remove(path_.c_str());
+  }
+  CallCounter(const CallCounter&) = delete;
+  CallCounter& operator=(const CallCounter&) = delete;
+
+  bool ok() const { return count_ != nullptr; }
+  // Not const: other processes add to the count.
+  std::uint64_t Calls() {
+    return std::atomic_ref<std::uint64_t>(*count_).load(std::memory_order_relaxed);
+  }
+  // A run whose driver adds to this count.
+  Launch Counted() const {
+    Launch launch;
+    launch.driver = VARNO_COUNTING_DRIVER_PATH;
+    launch.journal = false;
+    launch.Env("VARNO_BENCH_COUNTER", path_);
+    return launch;
+  }
+
+ private:
+  std::string path_;
+  std::uint64_t* count_ = nullptr;
+};
+
+struct LiveFigures {
+  double samples_per_second = 0;
+  double bytes_per_sample = 0;
+};
+
+// Drains the session's output for the window, the samples being the driver
+// calls made meanwhile, then ends the run.
+LiveFigures MeasureAndEnd(PtySession& session, CallCounter& counter) {
+  session.StopScreen();
+  session.WaitFor([] { return false; }, kWarmUp);
+  session.TakeOutput();
+
+  size_t bytes = 0;
+  const std::uint64_t calls_before = counter.Calls();
+  const Clock::time_point begin = Clock::now();
+  const Clock::time_point end = begin + kWindow;
+  session.WaitFor(
+      [&] {
+        bytes += session.TakeOutput().size();
+        return Clock::now() >= end;
+      },
+      kWindow * 2);
+  const std::uint64_t samples = counter.Calls() - calls_before;
+  const std::chrono::duration<double> elapsed = Clock::now() - begin;
+  LiveFigures figures;
+  figures.samples_per_second = static_cast<double>(samples) / elapsed.count();
+  if (samples > 0)
+    figures.bytes_per_sample = static_cast<double>(bytes) / static_cast<double>(samples);
+  session.Signal(SIGTERM);
+  session.WaitForExit();
+  return figures;
+}
+
+// Walks a started tool into READ INPUT of `signal`, up to its first sample.
+bool StartLiveReading(PtySession& session, const char* signal) {
   if (!session.started()) return Fail(session.error().c_str());
+  const std::string sample = std::string(" ") + signal + " -> ";
   if (!session.WaitForOutput("detectada...") || !session.Type("k") ||
       !session.WaitForOutput("Option>>> ") || !session.Type("1") ||
-      !session.WaitForOutput("SIGNAL NAME? ") || !session.Type(std::string(kSignalName) + "\r") ||
-      !session.WaitForOutput(kSampleMarker)) {
+      !session.WaitForOutput("SIGNAL NAME? ") || !session.Type(std::string(signal) + "\r") ||
+      !session.WaitForOutput(sample)) {
     return Fail("the tool did not reach its live reading");
   }
   return true;
 }
 
-double LoopRate(const char* mode) {
-  Launch launch = QuietLaunch();
+LiveFigures ToolLiveReading(CallCounter& counter, const char* signal) {
+  PtySession session(counter.Counted());
+  if (!StartLiveReading(session, signal)) return {};
+  return MeasureAndEnd(session, counter);
+}
+
+LiveFigures LoopLiveReading(CallCounter& counter, const char* mode) {
+  Launch launch = counter.Counted();
   launch.tool = std::filesystem::read_symlink("/proc/self/exe");
   launch.args = {mode};
   PtySession loop(launch);
-  if (!loop.started() || !loop.WaitForOutput(kSampleMarker)) {
+  if (!loop.started() || !loop.WaitForOutput(std::string(" ") + kChangingSignal + " -> ")) {
     Fail("a comparison loop did not start");
-    return 0;
+    return {};
   }
-  double rate = SamplesPerSecond(loop);
-  loop.Signal(SIGTERM);
-  loop.WaitForExit();
-  return rate;
+  return MeasureAndEnd(loop, counter);
+}
+
+void PrintLiveRow(const char* what, const LiveFigures& figures) {
+  std::printf("  %-32s %12.0f %14.1f\n", what, figures.samples_per_second,
+              figures.bytes_per_sample);
+}
+
+// The cost of repainting a whole sample now and then, which a constant
+// reading's frame-by-difference would otherwise never send again: the
+// place for its figures once the live reading repaints so.
+void PrintRepaintCost(const LiveFigures& /*changing*/, const LiveFigures& /*constant*/) {
+  std::printf("  whole-sample repaint: no figure, the live reading does not repaint yet\n");
 }
 
 void LiveReadingRate() {
-  double tool = 0;
-  {
-    PtySession session(QuietLaunch());
-    if (!StartLiveReading(session)) return;
-    tool = SamplesPerSecond(session);
-    session.Signal(SIGTERM);
-    session.WaitForExit();
+  CallCounter counter;
+  if (!counter.ok()) {
+    Fail("cannot make the shared call count");
+    return;
   }
-  const double system_clear = LoopRate(kSystemClearMode);
-  const double bound = LoopRate(kBoundMode);
-  std::printf("Live reading, samples per second over %.0f s:\n",
+  const LiveFigures changing = ToolLiveReading(counter, kChangingSignal);
+  const LiveFigures constant = ToolLiveReading(counter, kConstantSignal);
+  const LiveFigures system_clear = LoopLiveReading(counter, kSystemClearMode);
+  const LiveFigures bound = LoopLiveReading(counter, kBoundMode);
+  std::printf("Live reading over %.0f s each, samples counted by the driver's calls:\n",
               std::chrono::duration<double>(kWindow).count());
-  std::printf("  varno-diag READ INPUT          %12.0f\n", tool);
-  std::printf("  same loop, system(\"clear\")     %12.0f\n", system_clear);
-  std::printf("  bound (call + one write)       %12.0f\n", bound);
-  if (system_clear > 0) {
+  std::printf("  %-32s %12s %14s\n", "", "samples/s", "bytes/sample");
+  PrintLiveRow("varno-diag, a changing value", changing);
+  PrintLiveRow("varno-diag, a constant value", constant);
+  PrintLiveRow("same loop, system(\"clear\")", system_clear);
+  PrintLiveRow("bound (call + one write)", bound);
+  if (system_clear.samples_per_second > 0) {
     std::printf("  varno-diag / system(\"clear\")   %12.1f x  (target >= 100)\n",
-                tool / system_clear);
+                changing.samples_per_second / system_clear.samples_per_second);
   }
-  if (tool > 0) {
-    std::printf("  bound / varno-diag             %12.2f x  (target <= 1.5)\n", bound / tool);
+  if (changing.samples_per_second > 0) {
+    std::printf("  bound / varno-diag               %12.2f x  (target <= 1.5)\n",
+                bound.samples_per_second / changing.samples_per_second);
   }
+  PrintRepaintCost(changing, constant);
 }
 
 void LaunchToStartMessage() {
   std::vector<double> times_ms;
   for (int run = 0; run < kLaunchRuns; ++run) {
-    PtySession session(QuietLaunch());
+    Launch launch;
+    launch.journal = false;  // the driver answers at once
+    PtySession session(launch);
     if (!session.started() || !session.WaitForOutput("detectada...")) {
       Fail("the tool did not start");
       return;
@@ -255,6 +324,9 @@ void PeakMemory() {
 
 using varno::sim::EmulatorProcess;
 
+// A signal of the built-in simulated platform.
+constexpr char kSimulatedSignal[] = "DI_1";
+
 constexpr int kRoundTrips = 20000;
 
 // User and system CPU seconds a process has used, from /proc/PID/stat.
@@ -312,12 +384,14 @@ double CpuShare(pid_t pid, PtySession* session) {
 double LiveReadingAgainstTheSimulator(const EmulatorProcess* emulator, double* emulator_cpu) {
   const std::string journal = "/dev/shm/varno_bench_journal_" + std::to_string(getpid());
   std::remove(journal.c_str());
-  Launch launch = QuietLaunch().Driver(VARNO_SIMULATOR_PATH).Env("VARNO_SIM_JOURNAL", journal);
+  Launch launch;
+  launch.journal = false;  // the simulated platform's own journal counts
+  launch.Driver(VARNO_SIMULATOR_PATH).Env("VARNO_SIM_JOURNAL", journal);
   if (emulator != nullptr) launch.Env("VARNO_SIM_EMULATOR", emulator->platform());
   double rate = 0;
   {
     PtySession session(launch);
-    if (!StartLiveReading(session)) return 0;
+    if (!StartLiveReading(session, kSimulatedSignal)) return 0;
     rate = CallsPerSecond(session, journal, [&] {
       if (emulator != nullptr)
         *emulator_cpu = CpuShare(emulator->pid(), &session);
@@ -347,7 +421,7 @@ void RoundTrips(const EmulatorProcess& emulator) {
   micros.reserve(kRoundTrips);
   for (int i = 0; i < kRoundTrips; ++i) {
     const Clock::time_point begin = Clock::now();
-    binding.api.getValue_ZUNVarno(kSignalName);
+    binding.api.getValue_ZUNVarno(kSimulatedSignal);
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
   }
   binding.api.close_ZUNVarno();
@@ -377,8 +451,21 @@ void EmulatorFigures() {
   std::printf("  varno-sim CPU, live reading    %11.1f %%\n", busy);
 }
 
+// Each section prints its own figures; another goes in as one more row.
+struct Section {
+  const char* name;
+  void (*run)();
+};
+constexpr Section kSections[] = {
+    {"live", LiveReadingRate},
+    {"launch", LaunchToStartMessage},
+    {"memory", PeakMemory},
+    {"emulator", EmulatorFigures},
+};
+
 }  // namespace
 
+// `varno_bench` runs every section; `varno_bench NAME...` those named.
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], kSystemClearMode) == 0) {
     SystemClearLoop(LoadGetValue());
@@ -386,9 +473,19 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], kBoundMode) == 0) {
     BoundLoop(LoadGetValue());
   }
-  LiveReadingRate();
-  LaunchToStartMessage();
-  PeakMemory();
-  EmulatorFigures();
+  const std::vector<std::string_view> wanted(argv + 1, argv + argc);
+  for (const std::string_view name : wanted) {
+    if (std::none_of(std::begin(kSections), std::end(kSections),
+                     [&](const Section& section) { return name == section.name; })) {
+      std::fprintf(stderr, "varno_bench: no section %.*s\n", static_cast<int>(name.size()),
+                   name.data());
+      return 2;
+    }
+  }
+  for (const Section& section : kSections) {
+    if (wanted.empty() || std::find(wanted.begin(), wanted.end(), section.name) != wanted.end()) {
+      section.run();
+    }
+  }
   return 0;
 }
