@@ -32,11 +32,13 @@ struct ScreenSize {
 };
 
 // How many redraws in place follow one drawn whole at most. A library that
-// writes a line or two for each sample scrolls the sample away only after as
-// many lines as the screen has rows, less the sample's own, and a whole
-// redraw puts it back first; a whole redraw of a short sample costs some 50
-// bytes, one in eight of them about 6 bytes a sample.
-inline constexpr std::size_t kWholeRedrawEvery = 8;
+// writes a line for each sample scrolls the sample away only after as many
+// lines as the screen has rows, less the sample's own, and a whole redraw
+// puts it back first. Fewer would not keep it on screen more often: a
+// terminal may blank the cells it rewrites before it draws them, and each
+// whole redraw rewrites the sample. A whole redraw of a short sample costs
+// some 50 bytes, about 3 a sample here.
+inline constexpr std::size_t kWholeRedrawEvery = 16;
 
 class ScreenFrame {
  public:
