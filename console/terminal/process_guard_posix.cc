@@ -280,7 +280,10 @@ int HeldOutputFd() { return g_held[1].fd >= 0 ? g_held[1].fd : STDOUT_FILENO; }
 
 void ReassertSignalState() { InstallHandlers(); }
 
-bool TakeResumed() { return g_resumed.exchange(false); }
+bool TakeResumed() {
+  // Read first: a sample's check then costs no locked exchange.
+  return g_resumed.load(std::memory_order_relaxed) && g_resumed.exchange(false);
+}
 
 void SetTerminalHold(TerminalHold hold) {
   g_give_back = hold.give_back;

@@ -78,6 +78,20 @@ void TakeModeAgain() {
   if (mode != 0 && !RunEnding()) tcsetattr(g_input, TCSANOW, &ModeSettings(mode));
 }
 
+// Milliseconds on a clock that never goes back, read at a sample's cost: a
+// coarse clock where there is one (a few milliseconds' resolution is plenty
+// for KeepHold).
+std::int64_t HoldClockMs() {
+#if defined(CLOCK_MONOTONIC_COARSE)
+  constexpr clockid_t kClock = CLOCK_MONOTONIC_COARSE;
+#else
+  constexpr clockid_t kClock = CLOCK_MONOTONIC;
+#endif
+  timespec now{};
+  clock_gettime(kClock, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / (1000 * 1000);
+}
+
 // Whether two settings agree on every flag and control character.
 bool SameMode(const struct termios& a, const struct termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag &&
@@ -179,7 +193,7 @@ ScreenSize OutputSize() {
 }
 
 void PosixTerminal::KeepHold(bool now) {
-  const std::int64_t now_ms = NowMs();
+  const std::int64_t now_ms = HoldClockMs();
   if (!now && now_ms < next_hold_check_ms_) return;
   next_hold_check_ms_ = now_ms + kHoldCheckMs;
   ReassertSignalState();
