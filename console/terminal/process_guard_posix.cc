@@ -263,7 +263,9 @@ ProcessGuard::ProcessGuard(int exit_status, std::string_view driver_ended_messag
   for (int s : {SIGTSTP, SIGCONT}) sigdelset(&g_mask, s);
   InstallHandlers();
   std::atexit(OnExit);
-  at_quick_exit(OnExit);
+  if (at_quick_exit(OnExit) != 0) {
+    // No room for the hook: a library's quick_exit() then goes unseen.
+  }
 }
 
 void ProcessGuard::EndOrderly() { g_orderly_end = true; }

@@ -8,6 +8,7 @@
 // the driver library ends) through GiveBackFoundMode and TakeModeAgain.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -209,8 +210,8 @@ void PosixTerminal::KeepHold(bool now) {
 
 void PosixTerminal::DrawAgainAfterStop() {
   frame_.RepaintWhole();
-  const std::string bytes = frame_.Redraw(OutputSize());
-  if (!bytes.empty()) Send(Windows1252ToUtf8(bytes));
+  const std::string bytes = Windows1252ToUtf8(frame_.Redraw(OutputSize()));
+  if (!bytes.empty()) Send(bytes);
 }
 
 bool PosixTerminal::Print(std::string_view text) {
@@ -331,7 +332,7 @@ std::optional<Key> PosixTerminal::NextKey(CtrlC ctrl_c) {
   // signal would have.
   constexpr Key kCtrlC{3, std::nullopt};
   if (ctrl_c == CtrlC::kInterrupts && input_is_terminal_ && key == kCtrlC) {
-    raise(SIGINT);
+    pthread_kill(pthread_self(), SIGINT);  // handled before this returns
     if (InterruptRequested()) return std::nullopt;
   }
   return key;
