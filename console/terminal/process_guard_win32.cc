@@ -93,7 +93,10 @@ ProcessGuard::ProcessGuard(int exit_status, std::string_view driver_ended_messag
   std::atexit(OnExit);
 }
 
-void ProcessGuard::EndOrderly() { g_orderly_end = true; }
+// A member, so that only the guard's owner ends the run.
+void ProcessGuard::EndOrderly() {  // NOLINT(readability-convert-member-functions-to-static)
+  g_orderly_end = true;
+}
 
 bool InterruptRequested() { return g_interrupted; }
 

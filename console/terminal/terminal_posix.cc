@@ -11,7 +11,6 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "console/terminal/console_terminal.h"
@@ -68,7 +68,7 @@ void ApplyMode(sig_atomic_t mode) {
 void GiveBackFoundMode() {
   if (!g_found_saved) return;
   // Bounded: the handler may have interrupted the switch on its own thread.
-  const timespec millisecond{0, 1000 * 1000};
+  const timespec millisecond{0, 1000L * 1000};
   for (int waited = 0; RunEnding() && g_switching && waited < 50; ++waited)
     nanosleep(&millisecond, nullptr);
   tcsetattr(g_input, TCSANOW, &g_found);
@@ -90,7 +90,7 @@ std::int64_t HoldClockMs() {
 #endif
   timespec now{};
   clock_gettime(kClock, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / (1000 * 1000);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / (1000L * 1000);
 }
 
 // Whether two settings agree on every flag and control character.
@@ -144,8 +144,8 @@ class PosixTerminal final : public ConsoleTerminal, private ByteSource {
   // After a stop: the screen drawn again as the tool last left it.
   void DrawAgainAfterStop();
 
-  bool input_is_terminal_;
-  bool output_is_terminal_;
+  bool input_is_terminal_ = false;
+  bool output_is_terminal_ = false;
   bool wrote_ = false;                   // anything reached the output
   std::int64_t next_hold_check_ms_ = 0;  // when KeepHold looks again
   ScreenFrame frame_;                    // a clear not sent yet
@@ -153,7 +153,7 @@ class PosixTerminal final : public ConsoleTerminal, private ByteSource {
   KeyDecoder decoder_;                   // remembers a sequence broken off by a pause
 };
 
-PosixTerminal::PosixTerminal() : input_is_terminal_(false), output_is_terminal_(false) {
+PosixTerminal::PosixTerminal() {
   HoldConsole();
   output_is_terminal_ = isatty(g_output) == 1;
   if (g_found_saved) {
