@@ -723,11 +723,11 @@ bool PtySession::SettingsRestored() const {
   return now && SameSettings(*now, initial_settings_);
 }
 
-bool PtySession::SetSettings(const termios& settings) {
+bool PtySession::SetSettings(const termios& settings) const {
   return master_ >= 0 && tcsetattr(master_, TCSANOW, &settings) == 0;
 }
 
-bool PtySession::WriteToScreen(std::string_view bytes) {
+bool PtySession::WriteToScreen(std::string_view bytes) const {
   return slave_ >= 0 &&
          write(slave_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }

@@ -245,9 +245,9 @@ class PtySession {
   // (O_NONBLOCK) that the tool's descriptors share with the test's own.
   bool SettingsRestored() const;
   // Sets the terminal's settings, as a shell does while the tool is stopped.
-  bool SetSettings(const termios& settings);
+  bool SetSettings(const termios& settings) const;
   // Writes to the terminal's screen as another program would (Linux only).
-  bool WriteToScreen(std::string_view bytes);
+  bool WriteToScreen(std::string_view bytes) const;
 
   // How many typed bytes the tool has not read yet; nullopt once the
   // terminal is closed. Bytes just typed may take a moment to be counted.

@@ -86,7 +86,9 @@ TEST(LiveReading, AStopFromOutsideGivesTheTerminalBackToTheToolWhenItGoesOn) {
   ASSERT_TRUE(session.Signal(SIGSTOP));
   ASSERT_TRUE(session.WaitFor([&] {
     std::ifstream stat("/proc/" + std::to_string(session.pid()) + "/stat");
-    std::string pid, name, state;
+    std::string pid;
+    std::string name;
+    std::string state;
     stat >> pid >> name >> state;
     return state == "T";
   }));
