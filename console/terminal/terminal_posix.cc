@@ -271,9 +271,10 @@ PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms, unsigned char* b
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   const int wake = InterruptWakeFd();
-  // A wait for a key begins: whatever the driver library did last is put
-  // right first, and again while the wait goes on.
-  KeepHold(timeout_ms < 0);
+  // When a wait for a key begins (nothing is ready yet), whatever the driver
+  // library did last is put right first, and again while the wait goes on.
+  KeepHold(false);
+  bool wait_begins = timeout_ms < 0;
   for (;;) {
     if (InterruptRequested()) return ByteRead::kInterrupted;
     if (TakeResumed()) DrawAgainAfterStop();
@@ -284,8 +285,13 @@ PosixTerminal::ByteRead PosixTerminal::ReadByte(int timeout_ms, unsigned char* b
       wait_ms = std::clamp(static_cast<int>(left.count()), 0, wait_ms);
     }
     pollfd fds[2] = {{g_input, POLLIN, 0}, {wake, POLLIN, 0}};
-    const int ready = poll(fds, wake >= 0 ? 2 : 1, wait_ms);
+    const int ready = poll(fds, wake >= 0 ? 2 : 1, wait_begins ? 0 : wait_ms);
     if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && wait_begins) {
+      wait_begins = false;
+      KeepHold(true);
+      continue;
+    }
     if (ready == 0) {
       if (timeout_ms >= 0 && Clock::now() >= deadline) return ByteRead::kTimeout;
       KeepHold(false);
