@@ -24,6 +24,7 @@ DWORD g_message_as_text_size = 0;
 std::atomic<bool> g_interrupted{false};
 HANDLE g_wake = nullptr;                 // set when an interrupt arrives
 std::atomic<bool> g_orderly_end{false};  // the tool itself is ending the run
+std::atomic<bool> g_run_ending{false};   // the guard is ending it for the library
 
 std::atomic<void (*)()> g_give_back{nullptr};
 
@@ -34,14 +35,17 @@ void GiveConsoleBack() {
 // The console modes as they were found, the line that says the driver
 // library ended the run, and the tool's exit status.
 [[noreturn]] void EndRunForTheDriver() {
+  g_run_ending = true;
   GiveConsoleBack();
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   DWORD written = 0;
-  if (GetConsoleMode(output, &mode))
+  if (GetConsoleMode(output, &mode)) {
     WriteFile(output, g_message, g_message_size, &written, nullptr);
-  else
+    WriteFile(output, "\r\n", 2, &written, nullptr);  // the next prompt on a line of its own
+  } else {
     WriteFile(output, g_message_as_text, g_message_as_text_size, &written, nullptr);
+  }
   ExitProcess(static_cast<UINT>(g_exit_status));
 }
 
@@ -49,7 +53,8 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* /*exception*/) { EndRunForT
 
 void OnAbort(int /*signal_number*/) { EndRunForTheDriver(); }
 
-// An exit() that is not the tool's own comes from the driver library.
+// An exit() that is not the tool's own comes from the driver library. (A
+// library's quick_exit() runs its own C runtime's hooks, not the tool's.)
 void OnExit() {
   if (!g_orderly_end) EndRunForTheDriver();
 }
@@ -79,15 +84,23 @@ ProcessGuard::ProcessGuard(int exit_status, std::string_view driver_ended_messag
     g_message_as_text[g_message_as_text_size++] = c;
   }
   g_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // Started with Ctrl-C ignored (as `start /b` leaves a program), it is
+  // turned on again: it reaches OnConsoleEvent as everywhere else.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   SetUnhandledExceptionFilter(OnUnhandledException);
   signal(SIGABRT, OnAbort);
   std::atexit(OnExit);
 }
 
-ProcessGuard::~ProcessGuard() { g_orderly_end = true; }
+// A member, so that only the guard's owner ends the run.
+void ProcessGuard::EndOrderly() {  // NOLINT(readability-convert-member-functions-to-static)
+  g_orderly_end = true;
+}
 
 bool InterruptRequested() { return g_interrupted; }
+
+bool RunEnding() { return g_run_ending; }
 
 void* InterruptWakeEvent() { return g_wake; }
 

@@ -50,6 +50,23 @@ std::size_t TextRows(std::string_view text, std::size_t width) {
   }
 }
 
+// What stays of `text` on a screen `width` by `rows` (0 when unknown) once
+// it is written from the top left: all of it when it fits, else the text
+// from the start of the first row that does not scroll away.
+std::string_view OnScreen(std::string_view text, std::size_t width, std::size_t rows) {
+  if (width == 0 || rows == 0) return text;
+  std::size_t excess = TextRows(text, width);
+  if (excess <= rows) return text;
+  excess -= rows;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find('\n', start);
+    const std::size_t line_rows = LineRows(std::min(end, text.size()) - start, width);
+    if (excess < line_rows) return text.substr(start + excess * width);
+    excess -= line_rows;
+    start = end + 1;
+  }
+}
+
 std::size_t LineStart(std::string_view text, std::size_t at) {
   const std::size_t newline = at == 0 ? kNoPosition : text.rfind('\n', at - 1);
   return newline == kNoPosition ? 0 : newline + 1;
@@ -128,20 +145,27 @@ std::string ScreenFrame::Print(std::string_view text, ScreenSize size) {
   after_print_ = true;
   if (held_ == Held::kNone) {
     if (shown_) *shown_ += text;
+    if (screen_) *screen_ += text;
     return std::string(text);
   }
   const bool wipe = held_ == Held::kWipe;
   held_ = Held::kNone;
+  screen_ = std::string(text);
   const std::size_t width = size.columns > 1 ? static_cast<std::size_t>(size.columns) : 0;
+  const std::size_t rows = size.rows > 0 ? static_cast<std::size_t>(size.rows) : 0;
+  text = OnScreen(text, width, rows);
   // A live reading rewrites only what changed since the last sample: a
   // terminal may blank the cells it rewrites before drawing them again.
   std::size_t from = 0;
   bool blank_below = false;
-  if (!wipe && shown_ && size == shown_size_ && width > 0 && size.rows > 0 &&
-      TextRows(*shown_, width) <= static_cast<std::size_t>(size.rows)) {
+  const bool in_place = !wipe && shown_ && size == shown_size_ && width > 0 && rows > 0 &&
+                        TextRows(*shown_, width) <= rows;
+  if (in_place && ++redraws_since_whole_ < kWholeRedrawEvery) {
     if (*shown_ == text) return {};  // on the screen already, the cursor after it
     from = AlreadyShown(*shown_, text, width);
     blank_below = TextRows(*shown_, width) <= TextRows(text, width);
+  } else {
+    redraws_since_whole_ = 0;
   }
   shown_ = std::string(text);
   shown_size_ = size;
@@ -154,5 +178,20 @@ std::string ScreenFrame::Flush(bool key_waiting) {
   if (held_ == Held::kNone || key_waiting) return {};
   const bool wipe = held_ == Held::kWipe;
   held_ = Held::kNone;
+  screen_ = std::string();
   return Frame("", 0, 0, wipe, false);
+}
+
+void ScreenFrame::RepaintWhole() { shown_.reset(); }
+
+void ScreenFrame::Forget() {
+  shown_.reset();
+  screen_.reset();
+}
+
+std::string ScreenFrame::Redraw(ScreenSize size) const {
+  if (!screen_) return {};
+  const std::size_t width = size.columns > 1 ? static_cast<std::size_t>(size.columns) : 0;
+  const std::size_t rows = size.rows > 0 ? static_cast<std::size_t>(size.rows) : 0;
+  return Frame(OnScreen(*screen_, width, rows), 0, width, false, false);
 }

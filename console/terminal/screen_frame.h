@@ -6,12 +6,20 @@
 // first would show a blank screen most of the time.
 //
 // The screen each frame leaves, cursor included, is the one that erasing and
-// then writing the text would leave. Which clears also erase the scrollback:
-// a clear straight after a print redraws in place (a live reading's clear
-// after each sample); any other clear, the first of a screen the operator
-// asked for, erases the scrollback too.
+// then writing the text would leave; a text taller than the screen is drawn
+// from its first row that stays on the screen, so that nothing scrolls into
+// the scrollback. Which clears also erase the scrollback: a clear straight
+// after a print redraws in place (a live reading's clear after each sample);
+// any other clear, the first of a screen the operator asked for, erases the
+// scrollback too.
+//
+// A redraw in place writes only what changed since the last frame, but the
+// frame cannot see what else reached the screen (a driver library's lines on
+// standard error): every kWholeRedrawEvery-th redraw, and the next after
+// RepaintWhole(), draws the whole text again.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +30,15 @@ struct ScreenSize {
   int rows = 0;
   bool operator==(const ScreenSize&) const = default;
 };
+
+// How many redraws in place follow one drawn whole at most. A library that
+// writes a line for each sample scrolls the sample away only after as many
+// lines as the screen has rows, less the sample's own, and a whole redraw
+// puts it back first. Fewer would not keep it on screen more often: a
+// terminal may blank the cells it rewrites before it draws them, and each
+// whole redraw rewrites the sample. A whole redraw of a short sample costs
+// some 50 bytes, about 3 a sample here.
+inline constexpr std::size_t kWholeRedrawEvery = 16;
 
 class ScreenFrame {
  public:
@@ -39,6 +56,19 @@ class ScreenFrame {
   // clear stays held and is drawn with the next print.
   std::string Flush(bool key_waiting);
 
+  // The screen may show more than the frame drew (something else wrote to
+  // it, or it was given back while the tool was stopped): the next redraw
+  // in place draws its text whole.
+  void RepaintWhole();
+
+  // Something the frame did not draw was written (what a prompt echoes):
+  // what the screen shows since the last clear is no longer known.
+  void Forget();
+
+  // The bytes that draw again, whole, what the screen has shown since the
+  // last clear, over whatever it shows now; empty when that is not known.
+  std::string Redraw(ScreenSize size) const;
+
  private:
   enum class Held { kNone, kRedraw, kWipe };
   Held held_ = Held::kNone;
@@ -48,4 +78,8 @@ class ScreenFrame {
   // wait for input echoes what is typed).
   std::optional<std::string> shown_;
   ScreenSize shown_size_;
+  std::size_t redraws_since_whole_ = 0;
+  // Everything printed since the last clear, for Redraw(); unknown once
+  // something else was written.
+  std::optional<std::string> screen_;
 };

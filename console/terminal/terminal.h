@@ -73,7 +73,14 @@ class Terminal {
   virtual bool Leaving() const = 0;
 };
 
+// Saves the console's modes as found and holds it, before the driver library
+// is loaded and may change them: from here on, a run the library ends gives
+// the console back as it was found. OpenConsole() does it if nothing has.
+void HoldConsole();
+
 // The process's own console (standard input and output), under the process
 // guard. Only one may exist: it takes over the terminal's modes until it is
-// destroyed, which puts them back as they were found.
+// destroyed, which puts them back as they were found (as HoldConsole() saved
+// them) and leaves the last screen as it stands, the cursor at the start of
+// a fresh line.
 std::unique_ptr<Terminal> OpenConsole();

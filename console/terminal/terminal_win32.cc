@@ -27,9 +27,13 @@ namespace {
 // How often a wait for piped input looks again: a pipe gives no wait that an
 // interrupt can end.
 constexpr DWORD kPipePollMs = 10;
+// How often a live reading's sample is drawn whole at least, over whatever
+// else (a driver library's own lines) reached the console.
+constexpr ULONGLONG kRepaintWholeMs = 100;
 
-// Set up before the guard's handlers may use them (on a thread of their own)
-// and read-only afterwards.
+// Set up by HoldConsole before the guard's handlers may use them (on a thread
+// of their own) and read-only afterwards.
+bool g_held = false;
 HANDLE g_input = INVALID_HANDLE_VALUE;
 HANDLE g_output = INVALID_HANDLE_VALUE;
 DWORD g_found_input_mode = 0;
@@ -105,22 +109,20 @@ class WindowsTerminal final : public ConsoleTerminal {
   bool ClearWithConsoleApi(std::string_view text);
 
   bool output_takes_sequences_ = false;
+  bool wrote_ = false;                     // anything reached the output
+  ULONGLONG next_whole_repaint_ms_ = 0;    // when a sample is drawn whole again
   ScreenFrame frame_;                      // a clear not sent yet, as sequences
   bool held_api_clear_ = false;            // or through the screen API
   std::basic_string<unsigned char> keys_;  // the rest of the last press
 };
 
 WindowsTerminal::WindowsTerminal() {
-  SetTerminalHold({RestoreConsoleModes, nullptr});
-  g_input = GetStdHandle(STD_INPUT_HANDLE);
-  g_input_is_console = GetConsoleMode(g_input, &g_found_input_mode) != 0;
+  HoldConsole();
   if (g_input_is_console) {
     // Key events one at a time, unechoed; Ctrl-C stays a signal outside key
     // reads (ENABLE_PROCESSED_INPUT).
     SetConsoleMode(g_input, ENABLE_PROCESSED_INPUT);
   }
-  g_output = GetStdHandle(STD_OUTPUT_HANDLE);
-  g_output_is_console = GetConsoleMode(g_output, &g_found_output_mode) != 0;
   if (g_output_is_console) {
     output_takes_sequences_ =
         SetConsoleMode(g_output, g_found_output_mode | ENABLE_PROCESSED_OUTPUT |
@@ -129,11 +131,10 @@ WindowsTerminal::WindowsTerminal() {
 }
 
 WindowsTerminal::~WindowsTerminal() {
-  if (!output_failed()) Flush();
+  // The last screen stays as it stands (a clear still held is dropped), and
+  // the prompt of the command processor comes on a line of its own.
+  if (!output_failed() && wrote_ && g_output_is_console) WriteUtf8("\r\n");
   RestoreConsoleModes();
-  g_input_is_console = false;
-  g_output_is_console = false;
-  SetTerminalHold({});
 }
 
 void WindowsTerminal::Clear() {
@@ -193,6 +194,11 @@ bool WindowsTerminal::Print(std::string_view text) {
     held_api_clear_ = false;
     return ClearWithConsoleApi(text);
   }
+  const ULONGLONG now_ms = GetTickCount64();
+  if (now_ms >= next_whole_repaint_ms_) {
+    next_whole_repaint_ms_ = now_ms + kRepaintWholeMs;
+    frame_.RepaintWhole();
+  }
   return Write(frame_.Print(text, OutputSize()));
 }
 
@@ -225,6 +231,7 @@ bool WindowsTerminal::WriteUtf8(std::string_view utf8) {
     OutputFailed();
     return false;
   }
+  wrote_ = true;
   if (g_output_is_console) {
     // As characters, so that every one shows whatever the code page.
     DWORD written = 0;
@@ -242,6 +249,7 @@ bool WindowsTerminal::WriteUtf8(std::string_view utf8) {
 }
 
 bool WindowsTerminal::WriteBytes(std::string_view bytes) {
+  if (!bytes.empty()) wrote_ = true;
   if (!WriteAsText(g_output, bytes)) {
     OutputFailed();
     return false;
@@ -374,5 +382,15 @@ LineStatus WindowsTerminal::ReadRawLine(std::string* line, std::size_t capacity)
 }
 
 }  // namespace
+
+void HoldConsole() {
+  if (g_held) return;
+  g_held = true;
+  g_input = GetStdHandle(STD_INPUT_HANDLE);
+  g_input_is_console = GetConsoleMode(g_input, &g_found_input_mode) != 0;
+  g_output = GetStdHandle(STD_OUTPUT_HANDLE);
+  g_output_is_console = GetConsoleMode(g_output, &g_found_output_mode) != 0;
+  SetTerminalHold({RestoreConsoleModes, nullptr});
+}
 
 std::unique_ptr<Terminal> OpenConsole() { return std::make_unique<WindowsTerminal>(); }

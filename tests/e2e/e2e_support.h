@@ -96,6 +96,12 @@ inline std::string OnTerminal(std::string_view text) {
   return out;
 }
 
+// What a terminal shows of a run that showed `text` and left: on a terminal
+// the tool leaves the cursor at the start of a fresh line.
+inline std::string ThenLeft(std::string_view text) {
+  return text.empty() ? "" : std::string(text) + "\n";
+}
+
 // The menu drawn by a screen's first clear, as the terminal gets it.
 inline const std::string kMenuOnClear = kClear + "\r\n\r\n" + kMenuTitle + EraseTopRows(2) +
                                         kFrameEnd + OnTerminal(kMenu.substr(2 + kMenuTitle.size()));

@@ -20,7 +20,7 @@ TEST(Launch, WrongArgumentCountIsRefusedAtOnce) {
     ASSERT_TRUE(session.started()) << session.error();
     // No key is sent: the tool must leave on its own.
     EXPECT_EQ(session.WaitForExit(), 1);
-    EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(kBadArguments)));
+    EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(ThenLeft(kBadArguments))));
     EXPECT_EQ(session.ScreenRow(1),
               "Error al lanzar la aplicación. Revise los argumentos de entrada");
     EXPECT_EQ(session.JournalLines(), Journal{});
@@ -49,7 +49,7 @@ TEST(Launch, LibraryIsBoundBeforeTheCommandLineIsLookedAt) {
     EXPECT_TRUE(session.Running()) << "must wait for a key";
     ASSERT_TRUE(session.Type("k"));
     EXPECT_EQ(session.WaitForExit(), 1);
-    EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(missing)));
+    EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(ThenLeft(missing))));
     EXPECT_EQ(session.JournalLines(), Journal{}) << "no entry may be called";
     EXPECT_TRUE(session.SettingsRestored());
   }
@@ -228,7 +228,7 @@ TEST(Launch, FailedStartIsReportedThenWaitsForAKey) {
     EXPECT_TRUE(session.Running()) << "must wait for a key";
     ASSERT_TRUE(session.Type("k"));
     EXPECT_EQ(session.WaitForExit(), 1);
-    EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(c.message)));
+    EXPECT_EQ(session.Shown(), ShownBy(OnTerminal(ThenLeft(c.message))));
     const std::string call =
         c.second_start ? R"(start_ZUNVarno2("a","b","c") -> )" : "start_ZUNVarno() -> ";
     // A platform that did not start is not closed.

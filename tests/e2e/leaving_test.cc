@@ -128,9 +128,13 @@ void ExpectSignalCloses(const Place& place, int signal_number) {
   PtySession session(Launch().Script(kSlowSamples));
   ASSERT_NO_FATAL_FAILURE(place.reach(session));
   ASSERT_TRUE(session.WaitForSettings(place.signals_on ? SignalsOn : InKeyRead));
+  const std::string screen = session.ScreenText();
   ASSERT_TRUE(session.Signal(signal_number));
   ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
   ExpectNothingAfterClose(session.JournalLines());
+  // The last screen stays as it stood, the cursor below it.
+  EXPECT_EQ(session.ScreenText(), screen);
+  EXPECT_EQ(session.Cursor().second, 0);
 }
 
 TEST(Leaving, TerminateAndHangUpSignalsClose) {

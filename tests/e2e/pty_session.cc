@@ -464,6 +464,7 @@ PtySession::PtySession(const Launch& launch)
   }
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   tcgetattr(slave, &initial_settings_);
+  initial_status_flags_ = fcntl(slave, F_GETFL);
 
   std::vector<std::string> args = folder_.CommandLine(launch.args);
   std::vector<std::string> env = folder_.environment();
@@ -491,7 +492,14 @@ PtySession::PtySession(const Launch& launch)
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(slave);
+  // Under Wine the console host's end of output shows as the terminal's
+  // end, which a descriptor kept here would hold off.
+  if (UnderWine()) {
+    close(slave);
+  } else {
+    slave_ = slave;
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  }
   pid_ = child;
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
@@ -503,6 +511,7 @@ PtySession::~PtySession() {
     waitpid(pid_, &status, 0);
   }
   if (master_ >= 0) close(master_);
+  if (slave_ >= 0) close(slave_);
 }
 
 bool PtySession::Type(std::string_view bytes) {
@@ -710,7 +719,17 @@ std::optional<termios> PtySession::Settings() const {
 
 bool PtySession::SettingsRestored() const {
   std::optional<termios> now = Settings();
+  if (slave_ >= 0 && fcntl(slave_, F_GETFL) != initial_status_flags_) return false;
   return now && SameSettings(*now, initial_settings_);
+}
+
+bool PtySession::SetSettings(const termios& settings) const {
+  return master_ >= 0 && tcsetattr(master_, TCSANOW, &settings) == 0;
+}
+
+bool PtySession::WriteToScreen(std::string_view bytes) const {
+  return slave_ >= 0 &&
+         write(slave_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 std::optional<std::size_t> PtySession::TypedNotRead() const {
@@ -737,6 +756,8 @@ bool PtySession::Signal(int signal_number) {
 void PtySession::HangUp() {
   if (master_ >= 0) close(master_);
   master_ = -1;
+  if (slave_ >= 0) close(slave_);
+  slave_ = -1;
 }
 
 // ---------------------------------------------------------------- pipes

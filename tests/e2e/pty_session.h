@@ -241,8 +241,13 @@ class PtySession {
   // The settings the terminal had before the tool started.
   const termios& InitialSettings() const { return initial_settings_; }
   // True when the settings now equal those before the tool started (flags,
-  // control characters and speeds).
+  // control characters and speeds), and on Linux the file status flags
+  // (O_NONBLOCK) that the tool's descriptors share with the test's own.
   bool SettingsRestored() const;
+  // Sets the terminal's settings, as a shell does while the tool is stopped.
+  bool SetSettings(const termios& settings) const;
+  // Writes to the terminal's screen as another program would (Linux only).
+  bool WriteToScreen(std::string_view bytes) const;
 
   // How many typed bytes the tool has not read yet; nullopt once the
   // terminal is closed. Bytes just typed may take a moment to be counted.
@@ -264,6 +269,10 @@ class PtySession {
   std::string error_;
   pid_t pid_ = -1;
   int master_ = -1;
+  // The terminal's side as opened for the child, kept (Linux only) to see
+  // the status flags the child's descriptors share after it has gone.
+  int slave_ = -1;
+  int initial_status_flags_ = -1;
   std::optional<ExitStatus> exit_;
   long peak_resident_kib_ = 0;
   std::chrono::steady_clock::time_point start_time_;

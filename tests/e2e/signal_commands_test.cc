@@ -1,6 +1,8 @@
 // Menu options 1 to 5: live reading, SET OUTPUT, MAKE CALIBRATION, GET STATUS,
 // and the signal name and number prompts they share.
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +99,37 @@ TEST(LiveReading, EscapeTypedAheadDuringASlowCallEndsIt) {
     }
     ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
   }
+}
+
+TEST(LiveReading, AStopFromOutsideGivesTheTerminalBackToTheToolWhenItGoesOn) {
+  if (UnderWine()) GTEST_SKIP() << "Windows has no stop and continue signals";
+  PtySession session(Launch().Script("getValue_ZUNVarno.delay_ms = 1"));
+  ASSERT_NO_FATAL_FAILURE(ReachMenu(session));
+  ASSERT_NO_FATAL_FAILURE(ReachSignalNamePrompt(session, '1'));
+  ASSERT_TRUE(session.Type("DI_1\r"));
+  const std::string reading = "\n DI_1 -> 0.000000";
+  ASSERT_TRUE(session.WaitForScreen([&](const std::string& screen) { return screen == reading; }));
+  const termios raw = *session.Settings();
+  // Stopped, the shell takes the terminal with its own modes and writes on it.
+  ASSERT_TRUE(session.Signal(SIGSTOP));
+  ASSERT_TRUE(session.WaitFor([&] {
+    std::ifstream stat("/proc/" + std::to_string(session.pid()) + "/stat");
+    std::string pid;
+    std::string name;
+    std::string state;
+    stat >> pid >> name >> state;
+    return state == "T";
+  }));
+  ASSERT_TRUE(session.SetSettings(session.InitialSettings()));
+  ASSERT_TRUE(session.WriteToScreen("\r\n[1]+  Stopped\r\n$ fg\r\n"));
+  ASSERT_TRUE(session.Signal(SIGCONT));
+  EXPECT_TRUE(session.WaitForSettings([&](const termios& now) { return SameSettings(now, raw); }));
+  EXPECT_TRUE(session.WaitForScreen([&](const std::string& screen) { return screen == reading; }))
+      << session.ScreenText();
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ReachMenuPrompt(session));
+  ASSERT_TRUE(session.Press(Key::kEscape));
+  ASSERT_NO_FATAL_FAILURE(ExpectClosedAndRestored(session));
 }
 
 TEST(LiveReading, AfterANumberPromptWaitsForAFreshName) {

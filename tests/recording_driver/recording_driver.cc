@@ -6,8 +6,15 @@
 // VARNO_TEST_SCRIPT names a file of `name = value` lines giving the results
 // (a comma-separated list is returned in turn, its last value repeating) and
 // `name.delay_ms = N` lines that make a call sleep after journaling, and
-// `name.fault = F` lines that make it misbehave after that: F is segv,
-// abort, exit (exit(0)) or nonblock (leaves standard output non-blocking).
+// `name.fault = F[, F...]` lines that make it misbehave after that, in turn.
+// F is segv, abort, exit (exit(0)), nonblock (leaves standard output
+// non-blocking), log (writes a line to standard error, as a library's debug
+// output does), and on POSIX: raw or cooked (sets standard input's terminal
+// to cfmakeraw's modes, or to canonical mode with echo), close_stdio (closes
+// standard input and output and opens /dev/null, which takes both), signals
+// (SIGSEGV and SIGPIPE to their defaults, SIGINT ignored, every signal
+// blocked, the alternate stack off), alarm (alarm(1)), thread_segv (a thread
+// that crashes), pthread_exit, quick_exit (quick_exit(7)).
 // The name `load` stands for the library's loading: it is journaled as
 // `load()` when the script names it. Without a script: both starts return 1, setValue_ZUNVarno 1,
 // all else 0. Only this library reads these variables. It is not thread-safe.
@@ -29,6 +36,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -92,12 +101,26 @@ bool ParseNumber(const std::string& token, Kind kind, Value* value) {
   return *end == '\0';
 }
 
-enum class Fault { kNone, kSegv, kAbort, kExit, kNonBlock };
+enum class Fault {
+  kSegv,
+  kAbort,
+  kExit,
+  kNonBlock,
+  kLog,
+  kRaw,
+  kCooked,
+  kCloseStdio,
+  kSignals,
+  kAlarm,
+  kThreadSegv,
+  kPthreadExit,
+  kQuickExit,
+};
 
 struct Script {
   std::map<std::string, std::vector<Value>> results;
   std::map<std::string, long> delays_ms;
-  std::map<std::string, Fault> faults;
+  std::map<std::string, std::vector<Fault>> faults;
   std::map<std::string, size_t> calls;
 };
 
@@ -114,14 +137,30 @@ void Crash() {
 // An entry's name, or `load`.
 bool IsScriptable(const std::string& name) { return name == "load" || FindEntry(name) != nullptr; }
 
-bool ParseFault(const std::string& text, Fault* fault) {
+// A comma-separated list of faults.
+bool ParseFaults(const std::string& text, std::vector<Fault>* faults) {
   const std::map<std::string, Fault> kFaults = {{"segv", Fault::kSegv},
                                                 {"abort", Fault::kAbort},
                                                 {"exit", Fault::kExit},
-                                                {"nonblock", Fault::kNonBlock}};
-  const auto found = kFaults.find(text);
-  if (found == kFaults.end()) return false;
-  *fault = found->second;
+                                                {"nonblock", Fault::kNonBlock},
+                                                {"log", Fault::kLog},
+                                                {"raw", Fault::kRaw},
+                                                {"cooked", Fault::kCooked},
+                                                {"close_stdio", Fault::kCloseStdio},
+                                                {"signals", Fault::kSignals},
+                                                {"alarm", Fault::kAlarm},
+                                                {"thread_segv", Fault::kThreadSegv},
+                                                {"pthread_exit", Fault::kPthreadExit},
+                                                {"quick_exit", Fault::kQuickExit}};
+  faults->clear();
+  for (size_t start = 0; start <= text.size();) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    const auto found = kFaults.find(Trim(text.substr(start, comma - start)));
+    if (found == kFaults.end()) return false;
+    faults->push_back(found->second);
+    start = comma + 1;
+  }
   return true;
 }
 
@@ -157,7 +196,7 @@ bool ParseScriptLine(const std::string& line, Script* script) {
     return true;
   }
   if (TakeSuffix(&name, ".fault")) {
-    return IsScriptable(name) && ParseFault(Trim(rest), &script->faults[name]);
+    return IsScriptable(name) && ParseFaults(Trim(rest), &script->faults[name]);
   }
 
   const Entry* entry = FindEntry(name);
@@ -268,9 +307,51 @@ std::string Integer(long long value) { return std::to_string(value); }
 
 #if defined(_WIN32)
 void SetOutputNonBlocking() {}
+void Misbehave(Fault /*fault*/) {}
 #else
 void SetOutputNonBlocking() {
   fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+}
+
+// The POSIX faults, as libraries commit them.
+void Misbehave(Fault fault) {
+  termios modes{};
+  switch (fault) {
+    case Fault::kRaw:
+    case Fault::kCooked:
+      if (tcgetattr(STDIN_FILENO, &modes) != 0) return;
+      if (fault == Fault::kRaw) {
+        cfmakeraw(&modes);
+      } else {
+        modes.c_iflag |= ICRNL;
+        modes.c_lflag |= ICANON | ECHO | ISIG;
+      }
+      tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+      return;
+    case Fault::kCloseStdio:
+      close(STDIN_FILENO);
+      close(STDOUT_FILENO);
+      open("/dev/null", O_RDWR);
+      open("/dev/null", O_RDWR);
+      return;
+    case Fault::kSignals: {
+      signal(SIGSEGV, SIG_DFL);
+      signal(SIGPIPE, SIG_DFL);
+      signal(SIGINT, SIG_IGN);
+      sigset_t all;
+      sigfillset(&all);
+      pthread_sigmask(SIG_BLOCK, &all, nullptr);
+      stack_t off{};
+      off.ss_flags = SS_DISABLE;
+      sigaltstack(&off, nullptr);
+      return;
+    }
+    case Fault::kAlarm: alarm(1); return;
+    case Fault::kThreadSegv: std::thread(Crash).detach(); return;
+    case Fault::kPthreadExit: pthread_exit(nullptr);
+    case Fault::kQuickExit: std::quick_exit(7);
+    default: return;
+  }
 }
 #endif
 
@@ -290,13 +371,17 @@ void Record(const char* name, const std::string& arguments, const std::string& r
   if (delay != TheScript().delays_ms.end() && delay->second > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay->second));
   }
-  const auto fault = TheScript().faults.find(name);
-  switch (fault == TheScript().faults.end() ? Fault::kNone : fault->second) {
-    case Fault::kNone: break;
-    case Fault::kSegv: Crash(); break;
-    case Fault::kAbort: std::abort();
-    case Fault::kExit: std::exit(0);
-    case Fault::kNonBlock: SetOutputNonBlocking(); break;
+  const auto faults = TheScript().faults.find(name);
+  if (faults == TheScript().faults.end()) return;
+  for (const Fault fault : faults->second) {
+    switch (fault) {
+      case Fault::kSegv: Crash(); break;
+      case Fault::kAbort: std::abort();
+      case Fault::kExit: std::exit(0);
+      case Fault::kNonBlock: SetOutputNonBlocking(); break;
+      case Fault::kLog: std::fprintf(stderr, "recording driver: %s answered\n", name); break;
+      default: Misbehave(fault); break;
+    }
   }
 }
 

@@ -137,8 +137,19 @@ TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
       "\x1b"
       "7\x1b[1;999H\x1b[1J\x1b"
       "8";
-  // Steps: "C" a clear, "F" a wait for input, "W" one with a key waiting;
-  // anything else is printed, on a screen 10 columns by 5 rows.
+  // A live reading of one unchanged sample: the first clear, then `redraws`
+  // more samples.
+  const auto samples = [](std::size_t redraws) {
+    std::vector<std::string> steps = {"x", "C", "\n v 1"};
+    for (std::size_t i = 0; i < redraws; ++i) steps.insert(steps.end(), {"C", "\n v 1"});
+    return steps;
+  };
+  const std::string sample = begin + home + "\n v 1" + top_rows + rest + end;
+  const std::string tall(45, 'N');  // five rows, below an empty one
+  // Steps: "C" a clear, "F" a wait for input, "W" one with a key waiting,
+  // "R" the screen may have been written to, "E" something else was
+  // written, "D" the screen drawn again; anything else is printed, on a
+  // screen 10 columns by 5 rows.
   const struct {
     std::vector<std::string> steps;
     std::string bytes;
@@ -164,10 +175,24 @@ TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
       // A key already waiting: no wait, so the clear is drawn with the next
       // text, in full, as the key may have been echoed.
       {{"x", "C", "W", "y"}, "x" + begin + home + "y" + rest + end},
-      // A text taller than the screen has scrolled: drawn again in full.
+      // A text taller than the screen: drawn from its first row that stays
+      // on the screen, so that nothing scrolls into the scrollback, and then
+      // by difference.
       {{"x", "C", "a\nb\nc\nd\ne\nf", "C", "a\nb\nc\nd\ne\ng"},
-       "x" + begin + home + "a\x1b[K\nb\x1b[K\nc\x1b[K\nd\x1b[K\ne\x1b[K\nf" + rest + end + begin +
-           home + "a\x1b[K\nb\x1b[K\nc\x1b[K\nd\x1b[K\ne\x1b[K\ng" + rest + end},
+       "x" + begin + home + "b\x1b[K\nc\x1b[K\nd\x1b[K\ne\x1b[K\nf" + rest + end + begin +
+           "\x1b[5;1Hg" + rest_of_line + end},
+      {{"x", "C", "\n" + tall, "C", "\n" + tall}, "x" + begin + home + tall + rest + end},
+      // Every so often, and after the screen may have been written to, a
+      // redraw in place is whole again: what else was written is drawn over.
+      {samples(kWholeRedrawEvery - 1), "x" + sample},
+      {samples(kWholeRedrawEvery), "x" + sample + sample},
+      {{"x", "C", "\n v 1", "C", "\n v 1", "R", "C", "\n v 1"}, "x" + sample + sample},
+      // What the screen showed since the last clear, drawn again; unknown once
+      // something else was written.
+      {{"C", "ab", "\ncd", "F", "D"},
+       begin + home + scrollback + "ab" + rest + end + "\ncd" + begin + home + "ab" + rest_of_line +
+           "\ncd" + rest + end},
+      {{"C", "ab", "F", "E", "D"}, begin + home + scrollback + "ab" + rest + end},
   };
   for (const auto& c : cases) {
     ScreenFrame frame;
@@ -175,6 +200,12 @@ TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
     for (const std::string& step : c.steps) {
       if (step == "C")
         frame.Clear();
+      else if (step == "R")
+        frame.RepaintWhole();
+      else if (step == "E")
+        frame.Forget();
+      else if (step == "D")
+        bytes += frame.Redraw(ScreenSize{10, 5});
       else if (step == "F" || step == "W")
         bytes += frame.Flush(step == "W");
       else
