@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/terminal/screen_frame.h"
 #include "driver/driver_api.h"
 #include "driver/driver_binding.h"
 #include "emulator_process.h"
@@ -214,11 +215,17 @@ void PrintLiveRow(const char* what, const LiveFigures& figures) {
               figures.bytes_per_sample);
 }
 
-// The cost of repainting a whole sample now and then, which a constant
-// reading's frame-by-difference would otherwise never send again: the
-// place for its figures once the live reading repaints so.
-void PrintRepaintCost(const LiveFigures& /*changing*/, const LiveFigures& /*constant*/) {
-  std::printf("  whole-sample repaint: no figure, the live reading does not repaint yet\n");
+// The whole-sample repaint, which keeps lines others write from hiding the
+// reading: a constant value's samples send nothing but it (a redraw by
+// difference sends nothing for them), so their bytes are its cost.
+void PrintRepaintCost(const LiveFigures& changing, const LiveFigures& constant) {
+  std::printf("  whole-sample repaint, every %zu samples and at least every 100 ms:\n",
+              kWholeRedrawEvery);
+  std::printf("    %.2f bytes/sample", constant.bytes_per_sample);
+  if (changing.bytes_per_sample > 0)
+    std::printf(" (%.0f %% of a changing value's)",
+                100.0 * constant.bytes_per_sample / changing.bytes_per_sample);
+  std::printf("\n");
 }
 
 void LiveReadingRate() {
