@@ -219,8 +219,10 @@ void PrintLiveRow(const char* what, const LiveFigures& figures) {
 // reading: a constant value's samples send nothing but it (a redraw by
 // difference sends nothing for them), so their bytes are its cost.
 void PrintRepaintCost(const LiveFigures& changing, const LiveFigures& constant) {
-  std::printf("  whole-sample repaint, every %zu samples and at least every 100 ms:\n",
-              kWholeRedrawEvery);
+  std::printf(
+      "  repaint (what follows the sample erased every %zu samples, the sample whole every 100 "
+      "ms):\n",
+      kTidyEvery);
   std::printf("    %.2f bytes/sample", constant.bytes_per_sample);
   if (changing.bytes_per_sample > 0)
     std::printf(" (%.0f %% of a changing value's)",

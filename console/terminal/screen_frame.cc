@@ -160,12 +160,13 @@ std::string ScreenFrame::Print(std::string_view text, ScreenSize size) {
   bool blank_below = false;
   const bool in_place = !wipe && shown_ && size == shown_size_ && width > 0 && rows > 0 &&
                         TextRows(*shown_, width) <= rows;
-  if (in_place && ++redraws_since_whole_ < kWholeRedrawEvery) {
-    if (*shown_ == text) return {};  // on the screen already, the cursor after it
+  if (in_place) {
+    const bool tidy = ++redraws_since_tidy_ % kTidyEvery == 0;
+    if (*shown_ == text && !tidy) return {};  // on the screen already, the cursor after it
     from = AlreadyShown(*shown_, text, width);
-    blank_below = TextRows(*shown_, width) <= TextRows(text, width);
+    blank_below = !tidy && TextRows(*shown_, width) <= TextRows(text, width);
   } else {
-    redraws_since_whole_ = 0;
+    redraws_since_tidy_ = 0;
   }
   shown_ = std::string(text);
   shown_size_ = size;

@@ -15,8 +15,9 @@
 //
 // A redraw in place writes only what changed since the last frame, but the
 // frame cannot see what else reached the screen (a driver library's lines on
-// standard error): every kWholeRedrawEvery-th redraw, and the next after
-// RepaintWhole(), draws the whole text again.
+// standard error, written after the text): every kTidyEvery-th redraw erases
+// whatever stands after the text, and the next after RepaintWhole() (which
+// the console calls every 100 ms) draws the whole text again.
 #pragma once
 
 #include <cstddef>
@@ -31,14 +32,16 @@ struct ScreenSize {
   bool operator==(const ScreenSize&) const = default;
 };
 
-// How many redraws in place follow one drawn whole at most. A library that
-// writes a line for each sample scrolls the sample away only after as many
-// lines as the screen has rows, less the sample's own, and a whole redraw
-// puts it back first. Fewer would not keep it on screen more often: a
-// terminal may blank the cells it rewrites before it draws them, and each
-// whole redraw rewrites the sample. A whole redraw of a short sample costs
-// some 50 bytes, about 3 a sample here.
-inline constexpr std::size_t kWholeRedrawEvery = 16;
+// How many redraws in place follow one that erases what stands after the
+// text, at most. A library that writes a line for each sample scrolls the
+// sample away only after as many lines as the screen has rows, less the
+// sample's own; erasing below the sample first keeps it on the screen, and
+// erasing rewrites none of its cells. Some 15 bytes, about 1 a sample. What
+// was written over the sample itself, or scrolled it away, waits for a whole
+// redraw, which is kept rare: a terminal may blank the cells it rewrites
+// before it draws them again, and a sample rewritten whole then shows as an
+// empty screen.
+inline constexpr std::size_t kTidyEvery = 16;
 
 class ScreenFrame {
  public:
@@ -78,7 +81,7 @@ class ScreenFrame {
   // wait for input echoes what is typed).
   std::optional<std::string> shown_;
   ScreenSize shown_size_;
-  std::size_t redraws_since_whole_ = 0;
+  std::size_t redraws_since_tidy_ = 0;
   // Everything printed since the last clear, for Redraw(); unknown once
   // something else was written.
   std::optional<std::string> screen_;

@@ -46,11 +46,15 @@ TEST(LiveReading, SamplesUntilEscapeSwallowingOtherKeys) {
     // The sample in progress is printed and cleared, then the menu clears
     // and draws itself; a sample that repeats the last sends nothing.
     if (BytesVisible()) {
+      // Redraws that only erase what stands after it may follow.
       const std::string& output = session.Output();
       const size_t last_sample = output.rfind(" DI_1 -> 3.000000");
       ASSERT_NE(last_sample, std::string::npos);
-      EXPECT_EQ(output.substr(last_sample),
-                " DI_1 -> 3.000000" + EraseTopRows(1) + kFrameEnd + kMenuOnClear);
+      std::string tail = output.substr(last_sample);
+      const std::string tidy = kFrameBegin + "\x1b[2;18H" + kFrameEnd;
+      for (size_t at = tail.find(tidy); at != std::string::npos; at = tail.find(tidy))
+        tail.erase(at, tidy.size());
+      EXPECT_EQ(tail, " DI_1 -> 3.000000" + EraseTopRows(1) + kFrameEnd + kMenuOnClear);
       // Wherever the terminal paints, it never shows an empty screen from the
       // first sample on, the key pressed meanwhile included.
       EXPECT_EQ(FirstBlankScreen(output, output.find(" DI_1 -> ")), std::string::npos) << output;

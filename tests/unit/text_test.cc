@@ -145,6 +145,12 @@ TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
     return steps;
   };
   const std::string sample = begin + home + "\n v 1" + top_rows + rest + end;
+  // `count` redraws that erase after the sample and rewrite none of it.
+  const auto tidy = [&](std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i) bytes += begin + "\x1b[2;5H" + rest + end;
+    return bytes;
+  };
   const std::string tall(45, 'N');  // five rows, below an empty one
   // Steps: "C" a clear, "F" a wait for input, "W" one with a key waiting,
   // "R" the screen may have been written to, "E" something else was
@@ -182,10 +188,11 @@ TEST(ScreenFrame, DrawsAClearWithTheNextTextAndNeverAnEmptyScreen) {
        "x" + begin + home + "b\x1b[K\nc\x1b[K\nd\x1b[K\ne\x1b[K\nf" + rest + end + begin +
            "\x1b[5;1Hg" + rest_of_line + end},
       {{"x", "C", "\n" + tall, "C", "\n" + tall}, "x" + begin + home + tall + rest + end},
-      // Every so often, and after the screen may have been written to, a
-      // redraw in place is whole again: what else was written is drawn over.
-      {samples(kWholeRedrawEvery - 1), "x" + sample},
-      {samples(kWholeRedrawEvery), "x" + sample + sample},
+      // Every so often a redraw in place erases what stands after the text;
+      // after the screen may have been written to, it is whole again: what
+      // else was written is drawn over.
+      {samples(kTidyEvery - 1), "x" + sample},
+      {samples(3 * kTidyEvery), "x" + sample + tidy(3)},
       {{"x", "C", "\n v 1", "C", "\n v 1", "R", "C", "\n v 1"}, "x" + sample + sample},
       // What the screen showed since the last clear, drawn again; unknown once
       // something else was written.
