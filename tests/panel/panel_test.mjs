@@ -175,15 +175,19 @@ after(async () => {
 test("a click on DI_1 shows in the tool's live reading", async () => {
   await rig.choose('1', 'DI_1');
   await rig.shows(' DI_1 -> 0.000000');
+  // The states the page takes while the host reads as fast as it can: the
+  // stream at its busiest.
+  const states = () => page.$eval('#rate', (rate) => Number(rate.dataset.states));
+  const counted = { states: await states(), from: performance.now() };
   // The mouse's click, without the waits a locator's click makes first.
   const lamp = await page.locator('#lamp-DI_1').boundingBox();
   const begin = performance.now();
   await page.mouse.click(lamp.x + lamp.width / 2, lamp.y + lamp.height / 2);
   await rig.shows(' DI_1 -> 1.000000');
   measured("a click on DI_1 until the tool's live reading shows DI_1 -> 1.000000", begin);
-  // Counted while the host reads as fast as it can: the stream's busiest.
-  const rate = Number(await page.textContent('#rate'));
-  figures.push(`the page's updates during a live reading: ${rate} a second (required: 10 at least)`);
+  await page.waitForTimeout(Math.max(0, counted.from + 2000 - performance.now()));
+  const rate = ((await states()) - counted.states) / ((performance.now() - counted.from) / 1000);
+  figures.push(`the page's updates during a live reading: ${rate.toFixed(1)} a second (required: 10 at least)`);
   assert.ok(rate >= 10, `${rate} updates a second`);
   await rig.type('\\e');
   await page.click('#signal-DI_1 .release');
@@ -230,10 +234,16 @@ test("seven tabs, past the browser's 6 connections to a host, agree", async () =
     others.push(tab);
   }
   await page.click('#lamp-DI_2');
-  for (const tab of others) await tab.waitForSelector('#signal-DI_2.held #lamp-DI_2.on');
+  await page.fill('#hold-AI_3', '2.5');
+  for (const tab of others) {
+    await tab.waitForSelector('#signal-DI_2.held #lamp-DI_2.on');
+    await tab.waitForFunction(() => document.querySelector('#signal-AI_3.held .value')?.textContent === '2.500');
+  }
   const views = await Promise.all([page, ...others].map(stillView));
   for (const view of views.slice(1)) assert.deepEqual(view, views[0]);
   await Promise.all(others.map((tab) => tab.close()));
+  await page.click('#signal-AI_3 .release');
+  await page.waitForSelector('#signal-AI_3:not(.held)');
 });
 
 test('the page is drawn, at 1280x800 and on a phone, every control named', async () => {

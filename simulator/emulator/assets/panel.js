@@ -337,8 +337,11 @@ function lit(el, on, words = ['set', 'clear']) {
 // Each state is counted and its analogue readings kept for the trends; it is
 // drawn only while the tab can be seen (a hidden tab draws the newest state
 // when it comes back).
+let statesTaken = 0;
 function take(state) {
   const now = performance.now();
+  statesTaken += 1;
+  $('rate').dataset.states = statesTaken;
   stateTimes.push(now);
   while (stateTimes[0] < now - kRateWindowMs) stateTimes.shift();
   for (const s of state.signals) {
