@@ -321,23 +321,22 @@ struct ControlApi::Impl {
     JournalQuery query;
     query.most = kJournalPage;
     // A whole number from the query, or false with the error answered.
-    const auto number = [&](const char* name, std::uint64_t least, std::uint64_t most,
+    const auto number = [&](const char* name, std::uint64_t most, const char* example,
                             std::uint64_t* value) {
       if (!req.has_param(name)) return true;
       const std::string text = req.get_param_value(name);
       auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-      if (ec == std::errc() && end == text.data() + text.size() && !text.empty() &&
-          *value >= least && *value <= most)
+      if (ec == std::errc() && end == text.data() + text.size() && !text.empty() && *value <= most)
         return true;
-      Error(res, 400,
-            std::string("'") + name + "' must be a whole number from " + std::to_string(least) +
-                " to " + std::to_string(most) + ", as in /api/journal?" + name + "=" +
-                std::to_string(least));
+      Error(res, 400, std::string("'") + name + "' must be a whole number" + example);
       return false;
     };
     std::uint64_t last = 0;
-    if (!number("since", 0, UINT64_MAX, &query.since) || !number("last", 1, kJournalPage, &last))
+    if (!number("since", UINT64_MAX, ", as in /api/journal?since=0", &query.since) ||
+        !number("last", kJournalPage, " from 1 to 1000, as in /api/journal?last=200", &last))
       return;
+    if (last == 0 && req.has_param("last"))
+      return Error(res, 400, "'last' must be a whole number from 1 to 1000");
     if (req.has_param("last")) {
       query.most = last;
       query.newest = true;

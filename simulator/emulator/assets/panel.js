@@ -122,7 +122,10 @@ function takeTokenFromAddress() {
 // ---- The stream, shared with the other tabs where the browser can.
 
 function joinStream(onBatch) {
+  let own = false;
   const alone = () => {
+    if (own) return;
+    own = true;
     const script = make('script', { src: '/panel-stream.js' });
     script.onload = () => openPanelStream(onBatch);
     document.head.append(script);
@@ -390,7 +393,7 @@ function show(state, now) {
   for (const s of state.signals) showSignal(s, state, now);
   showMotion(state.motion);
   showLink(state.link);
-  if (state.token_required && !token()) askForToken();
+  if (state.token_required && !token() && $('token-form').hidden) askForToken();
 }
 
 function showMotion(motion) {
