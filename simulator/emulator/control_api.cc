@@ -3,7 +3,7 @@
 // pkg-config definitions (CMakeLists.txt); its pool of 8 threads would stop
 // answering once 8 event streams are open (a larger pool, and a cap on
 // streams below it); a content provider that waits without a timeout would
-// hold stop() forever (each wait is 100 ms at most and looks at a stop
+// hold stop() forever (each wait is 40 ms at most and looks at a stop
 // flag); a POST or PUT without a body would wait 5 s for one (a body is
 // read only when the request announces one).
 #include "control_api.h"
@@ -26,9 +26,15 @@ constexpr int kMaxEventStreams = 16;
 // eight more for itself.
 constexpr int kWorkers = kMaxEventStreams + 8;
 constexpr std::size_t kMaxBody = std::size_t{64} * 1024;
-// An event stream looks for news, and at the stop flag, this often.
-constexpr std::chrono::milliseconds kEventWait{100};
-// Calls sent at most per wait; a faster host's calls are skipped over.
+// An event stream sends what is new at most this often, and while the
+// platform runs a state this often too, since its readings move with time:
+// the panel then redraws 25 times a second. A host's burst of calls or
+// writes is one message, not thousands.
+constexpr std::chrono::milliseconds kEventGap{40};
+// While nothing changes a state is sent now and then all the same, so that
+// a client finds out a server gone silent and the server a client gone.
+constexpr std::chrono::milliseconds kEventHeartbeat{1000};
+// Calls sent at most per message; a faster host's calls are skipped over.
 constexpr std::size_t kCallsPerWait = 200;
 constexpr std::size_t kJournalPage = 1000;
 
@@ -40,7 +46,15 @@ struct Asset {
 };
 constexpr Asset kAssets[] = {
     {"/", "index.html", "text/html; charset=utf-8"},
+    {"/panel.css", "panel.css", "text/css; charset=utf-8"},
+    {"/panel.js", "panel.js", "text/javascript; charset=utf-8"},
+    {"/panel-stream.js", "panel-stream.js", "text/javascript; charset=utf-8"},
 };
+// The panel's files load nothing from elsewhere, and no other page may
+// frame them.
+constexpr const char* kAssetPolicy =
+    "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+    "form-action 'none'; frame-ancestors 'none'";
 
 // A message may quote a request's own bytes (a name from its path, its
 // Origin), which need not be UTF-8: those are replaced, not thrown over.
@@ -67,15 +81,19 @@ int StatusFor(const Refusal& refusal) {
   return 400;
 }
 
-json StateJson(const PlatformState& s) {
+json StateJson(const PlatformState& s, bool token_required) {
   json signals = json::array();
   for (const auto& signal : s.signals) {
-    json j = {{"name", signal.name}, {"kind", signal.kind}, {"module", signal.module}};
+    json j = {{"name", signal.name},
+              {"kind", signal.kind},
+              {"module", signal.module},
+              {"range", {signal.low, signal.high}}};
     const bool input = signal.kind == "DI" || signal.kind == "AI";
     j["value"] = signal.live ? json(signal.value) : json(nullptr);
     if (input) {
       j["raw"] = signal.live ? json(signal.raw) : json(nullptr);
       j["held"] = signal.held;
+      j["wired_to"] = signal.wired_to.empty() ? json(nullptr) : json(signal.wired_to);
     } else {
       j["set_by"] = signal.set_at >= 0 ? json("host") : json(nullptr);
       j["set_at"] = signal.set_at >= 0 ? json(signal.set_at) : json(nullptr);
@@ -94,6 +112,8 @@ json StateJson(const PlatformState& s) {
       {"status", s.status},
       {"status_hex", hex},
       {"running", s.running},
+      {"time_s", s.running ? json(s.time_s) : json(nullptr)},
+      {"token_required", token_required},
       {"scenario", s.running ? json(s.scenario) : json(nullptr)},
       {"seed", s.running ? json(s.seed) : json(nullptr)},
       {"link",
@@ -295,15 +315,44 @@ struct ControlApi::Impl {
     Answer(res, refusal, {{"status", refusal ? 0 : platform.State().status}});
   }
 
+  json State() const { return StateJson(platform.State(), !options.token.empty()); }
+
   void GetJournal(const httplib::Request& req, httplib::Response& res) {
-    std::uint64_t since = 0;
-    if (req.has_param("since")) {
-      const std::string text = req.get_param_value("since");
-      auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), since);
-      if (ec != std::errc() || end != text.data() + text.size() || text.empty())
-        return Error(res, 400, "'since' must be a whole number, as in /api/journal?since=0");
+    JournalQuery query;
+    query.most = kJournalPage;
+    // A whole number from the query, or false with the error answered.
+    const auto number = [&](const char* name, std::uint64_t most, const char* example,
+                            std::uint64_t* value) {
+      if (!req.has_param(name)) return true;
+      const std::string text = req.get_param_value(name);
+      auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
+      if (ec == std::errc() && end == text.data() + text.size() && !text.empty() && *value <= most)
+        return true;
+      Error(res, 400, std::string("'") + name + "' must be a whole number" + example);
+      return false;
+    };
+    std::uint64_t last = 0;
+    if (!number("since", UINT64_MAX, ", as in /api/journal?since=0", &query.since) ||
+        !number("last", kJournalPage, " from 1 to 1000, as in /api/journal?last=200", &last))
+      return;
+    if (last == 0 && req.has_param("last"))
+      return Error(res, 400, "'last' must be a whole number from 1 to 1000");
+    if (req.has_param("last")) {
+      query.most = last;
+      query.newest = true;
     }
-    JournalPage page = platform.Journal(since, kJournalPage);
+    if (req.has_param("entry")) {
+      query.entry = req.get_param_value("entry");
+      std::string names;
+      bool known = false;
+      for (int e = kFirstEntry; e <= kLastEntry; ++e) {
+        const char* name = EntryName(static_cast<Entry>(e));
+        known = known || query.entry == name;
+        names += std::string(e == kFirstEntry ? "" : ", ") + name;
+      }
+      if (!known) return Error(res, 400, "unknown entry '" + query.entry + "': one of " + names);
+    }
+    JournalPage page = platform.Journal(query);
     Send(res, {{"first", page.first}, {"next", page.next}, {"calls", page.calls}});
   }
 
@@ -312,11 +361,12 @@ struct ControlApi::Impl {
       --streams;
       return Error(res, 429, "at most 16 event streams are served at once");
     }
+    using Clock = std::chrono::steady_clock;
     struct Cursor {
       bool first = true;
       std::uint64_t version = 0;
       std::uint64_t journal = 0;
-      int quiet_waits = 0;
+      Clock::time_point sent, state_sent;
     };
     auto cursor = std::make_shared<Cursor>();
     cursor->journal = platform.State().journal_next;  // news only
@@ -325,16 +375,28 @@ struct ControlApi::Impl {
         "text/event-stream",
         [this, cursor](std::size_t /*offset*/, httplib::DataSink& sink) {
           std::uint64_t version = cursor->version;
-          if (!cursor->first)
-            version = platform.WaitForChange(cursor->version, cursor->journal, kEventWait);
+          if (!cursor->first) {
+            version = platform.WaitForChange(cursor->version, cursor->journal, kEventGap);
+            const auto since = Clock::now() - cursor->sent;
+            if (since < kEventGap)
+              platform.WaitForStop(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(kEventGap - since));
+          }
           if (stopping || platform.stopped()) return false;
+          const Clock::time_point now = Clock::now();
+          const PlatformState state = platform.State();
           std::string out;
-          if (cursor->first || version != cursor->version) {
-            out += "event: state\ndata: " + Dump(StateJson(platform.State())) + "\n\n";
+          if (cursor->first || version != cursor->version || state.running ||
+              now - cursor->state_sent >= kEventHeartbeat) {
+            out += "event: state\ndata: " + Dump(StateJson(state, !options.token.empty())) + "\n\n";
             cursor->version = version;
             cursor->first = false;
+            cursor->state_sent = now;
           }
-          JournalPage page = platform.Journal(cursor->journal, kCallsPerWait);
+          JournalQuery query;
+          query.since = cursor->journal;
+          query.most = kCallsPerWait;
+          JournalPage page = platform.Journal(query);
           if (page.first > cursor->journal)
             out += "event: skipped\ndata: " + Dump(json{{"calls", page.first - cursor->journal}}) +
                    "\n\n";
@@ -348,10 +410,8 @@ struct ControlApi::Impl {
             out += "event: skipped\ndata: " + Dump(json{{"calls", page.end - page.next}}) + "\n\n";
             cursor->journal = page.end;
           }
-          // A comment now and then finds out a client that has gone.
-          if (out.empty() && ++cursor->quiet_waits >= 20) out = ": still here\n\n";
           if (out.empty()) return true;
-          cursor->quiet_waits = 0;
+          cursor->sent = now;
           return sink.write(out.data(), out.size());
         },
         [this](bool /*success*/) { --streams; });
@@ -363,6 +423,7 @@ struct ControlApi::Impl {
     std::ostringstream text;
     text << file.rdbuf();
     res.status = 200;
+    res.set_header("Content-Security-Policy", kAssetPolicy);
     res.set_content(text.str(), asset.type);
   }
 
@@ -392,8 +453,7 @@ struct ControlApi::Impl {
     server.set_read_timeout(std::chrono::seconds(2));
     server.set_write_timeout(std::chrono::seconds(2));
 
-    server.Get("/api/state",
-               [this](const Request&, Response& res) { Send(res, StateJson(platform.State())); });
+    server.Get("/api/state", [this](const Request&, Response& res) { Send(res, State()); });
     server.Put(R"(/api/signals/([^/]+))",
                [this](const Request& req, Response& res, const ContentReader& reader) {
                  PutSignal(req, res, reader);

@@ -207,6 +207,7 @@ PlatformState EmulatedPlatform::State() {
   if (state.running) {
     state.scenario = platform_.scenario().name;
     state.seed = platform_.seed();
+    state.time_s = platform_.SecondsSinceStart();
   }
   state.link = link_;
   for (const Module& m : Listing().modules)
@@ -218,6 +219,9 @@ PlatformState EmulatedPlatform::State() {
     s.name = signals[i].name;
     s.kind = KindName(signals[i].kind);
     s.module = signals[i].module;
+    s.low = signals[i].low;
+    s.high = signals[i].high;
+    s.wired_to = signals[i].wired_to;
     if (i < view.size()) {
       s.live = true;
       s.value = view[i].value;
@@ -242,15 +246,29 @@ PlatformState EmulatedPlatform::State() {
   return state;
 }
 
-JournalPage EmulatedPlatform::Journal(std::uint64_t since, std::size_t most) {
+JournalPage EmulatedPlatform::Journal(const JournalQuery& query) {
   std::lock_guard<std::mutex> lock(mutex_);
   JournalPage page;
   page.first = journal_first_;
   page.end = journal_first_ + journal_.size();
-  std::uint64_t from = std::clamp(since, page.first, page.end);
-  std::uint64_t to = std::min<std::uint64_t>(page.end, from + most);
-  for (std::uint64_t i = from; i < to; ++i) page.calls.push_back(journal_[i - journal_first_]);
-  page.next = to;
+  const std::uint64_t from = std::clamp(query.since, page.first, page.end);
+  // A call's text begins with its entry's name and its parenthesis.
+  const std::string prefix = query.entry + "(";
+  const auto wanted = [&](std::uint64_t i) -> const std::string* {
+    const std::string& call = journal_[i - journal_first_];
+    return query.entry.empty() || call.rfind(prefix, 0) == 0 ? &call : nullptr;
+  };
+  if (query.newest) {
+    for (std::uint64_t i = page.end; i > from && page.calls.size() < query.most; --i)
+      if (const std::string* call = wanted(i - 1)) page.calls.push_back(*call);
+    std::reverse(page.calls.begin(), page.calls.end());
+    page.next = page.end;
+    return page;
+  }
+  std::uint64_t i = from;
+  for (; i < page.end && page.calls.size() < query.most; ++i)
+    if (const std::string* call = wanted(i)) page.calls.push_back(*call);
+  page.next = i;
   return page;
 }
 
@@ -261,6 +279,11 @@ std::uint64_t EmulatedPlatform::WaitForChange(std::uint64_t seen, std::uint64_t 
     return stopped_ || version_ != seen || journal_first_ + journal_.size() != journal_seen;
   });
   return version_;
+}
+
+bool EmulatedPlatform::WaitForStop(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return stopped_.load(); });
 }
 
 void EmulatedPlatform::Stop() {

@@ -46,7 +46,9 @@ struct PlatformState {
   struct SignalState {
     std::string name, kind;
     int module = 0;
-    bool live = false;  // value and raw are meaningful (the platform runs)
+    double low = 0, high = 1;  // the raw reading's range (outputs: the values accepted)
+    std::string wired_to;      // inputs: the output they read, if any
+    bool live = false;         // value and raw are meaningful (the platform runs)
     double value = 0, raw = 0;
     bool held = false;
     double set_at = -1;  // outputs: seconds after the start the host set it
@@ -65,6 +67,7 @@ struct PlatformState {
   };
   std::uint32_t status = 0;
   bool running = false;
+  double time_s = 0;  // seconds since the start, while running
   std::string scenario;
   std::uint64_t seed = 0;
   LinkSettings link;
@@ -76,9 +79,17 @@ struct PlatformState {
   std::uint64_t journal_next = 0;
 };
 
+// Which calls of the journal a page holds.
+struct JournalQuery {
+  std::uint64_t since = 0;  // the first call's number to look at
+  std::size_t most = 1000;
+  std::string entry;    // only this entry's calls (its exported name); empty: every call
+  bool newest = false;  // the last `most` calls from `since` on, rather than the first
+};
+
 struct JournalPage {
   std::uint64_t first = 0;  // the oldest call still kept
-  std::uint64_t next = 0;   // the number after the last call in `calls`
+  std::uint64_t next = 0;   // the number after the last call looked at
   std::uint64_t end = 0;    // the number the host's next call will have
   std::vector<std::string> calls;
 };
@@ -124,12 +135,14 @@ class EmulatedPlatform {
   std::optional<Refusal> MotionCommand(std::int32_t command);
 
   PlatformState State();
-  JournalPage Journal(std::uint64_t since, std::size_t most);
+  JournalPage Journal(const JournalQuery& query);
 
   // Until the counter of changes passes `seen`, the journal grows, Stop()
   // is called or `timeout` passes; returns the counter then.
   std::uint64_t WaitForChange(std::uint64_t seen, std::uint64_t journal_seen,
                               std::chrono::milliseconds timeout);
+  // Until Stop() is called or `timeout` passes; true when stopped.
+  bool WaitForStop(std::chrono::milliseconds timeout);
   void Stop();
   bool stopped() const { return stopped_; }
 

@@ -110,8 +110,12 @@ int Run(const Options& options) {
   if (!options.port_file.empty() && !WritePortFile(options.port_file, udp.Local(), api.Local()))
     return Fail("cannot write " + options.port_file);
 
-  std::printf("varno-sim: platform on udp %s, panel on http://%s/\n",
-              EndpointText(udp.Local()).c_str(), EndpointText(api.Local()).c_str());
+  // The panel takes its token from the address's fragment, which the
+  // browser never sends.
+  const std::string panel = "http://" + EndpointText(api.Local()) + "/" +
+                            (control.token.empty() ? "" : "#token=" + control.token);
+  std::printf("varno-sim: platform on udp %s, panel on %s\n", EndpointText(udp.Local()).c_str(),
+              panel.c_str());
   if (!control.token.empty())
     std::printf("varno-sim: token %s (changing requests send Authorization: Bearer %s)\n",
                 control.token.c_str(), control.token.c_str());

@@ -59,6 +59,8 @@ class Platform {
   const PlatformConfig& config() const { return config_; }
   const Scenario& scenario() const { return scenario_; }
   std::uint64_t seed() const { return seed_; }
+  // Seconds since the last start, on the clock set_at is counted by.
+  double SecondsSinceStart() { return clock_.Now() - start_time_; }
   // The status word as the host would read it now.
   std::uint32_t StatusWord() const;
   // Loses the link as the link-drop scenario does; false when not running.

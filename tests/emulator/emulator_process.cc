@@ -1,6 +1,7 @@
 #include "emulator_process.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,8 +38,13 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
                                    "127.0.0.1:0",  "--port-file", ports};
   line.insert(line.end(), arguments.begin(), arguments.end());
   const std::string out = folder_ + "/output";
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // A test that dies without its destructors (killed, timed out) takes
+    // its emulator with it rather than leave it serving.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     // Descriptors only: the parent's buffered output is not the child's.
     const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     dup2(output, STDOUT_FILENO);

@@ -1,6 +1,7 @@
 // varno-sim as the tests and the benchmark run it: a child process on free
 // loopback ports (--port-file tells which), stopped by its pid with a
-// bounded wait. POSIX only.
+// bounded wait, and sent SIGTERM by the system should the test die first.
+// Linux only.
 #pragma once
 
 #include <sys/types.h>

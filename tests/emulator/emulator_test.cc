@@ -200,8 +200,10 @@ TEST_F(Emulator, HeldInputReachesTheHostWithin200Milliseconds) {
   ASSERT_EQ(Put(port(), "/api/signals/DI_1", R"({"release": true})").status, 200);
   EXPECT_EQ(api.getValue_ZUNVarno("DI_1"), 0.0f);
   const std::string state = Get(port(), "/api/state").body;
-  EXPECT_NE(state.find(R"("held":true,"kind":"AI","module":2,"name":"AI_2","raw":3.25)"),
-            std::string::npos)
+  EXPECT_NE(
+      state.find(
+          R"("held":true,"kind":"AI","module":2,"name":"AI_2","range":[0.0,10.0],"raw":3.25)"),
+      std::string::npos)
       << state;
 }
 
@@ -275,6 +277,10 @@ TEST_F(Emulator, BadRequestsAreRefusedWithAReason) {
       {port(), "PUT /api/link HTTP/1.1\r\n" + Host(port()) + json, R"({"loss": 2})", 422,
        "'loss' must be a number from 0 to 1"},
       {port(), "GET /api/journal?since=x HTTP/1.1\r\n" + Host(port()), "", 400, "'since'"},
+      {port(), "GET /api/journal?last=0 HTTP/1.1\r\n" + Host(port()), "", 400,
+       "'last' must be a whole number from 1 to 1000"},
+      {port(), "GET /api/journal?entry=getValue HTTP/1.1\r\n" + Host(port()), "", 400,
+       "unknown entry 'getValue': one of start_ZUNVarno,"},
       {port(), "PUT /api/link HTTP/1.1\r\n" + Host(port()) + "\r\nContent-Type: text/plain",
        R"({"up": false})", 415, "application/json"},
       {port(),
