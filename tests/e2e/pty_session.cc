@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -41,6 +42,11 @@ constexpr bool kSanitized = false;
 // How often a wait looks again at conditions that send no output (the
 // journal, the terminal settings, the child's exit).
 constexpr std::chrono::milliseconds kPollSlice{5};
+// Wine's own start (its server, console host and loader) has now and then
+// taken over ten seconds on a loaded machine before the tool showed
+// anything; until the first output, a wait under Wine lasts at least this
+// long from the launch.
+constexpr std::chrono::seconds kWineStartAllowance{40};
 
 std::chrono::milliseconds Remaining(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -542,6 +548,11 @@ bool PtySession::Pump(std::chrono::milliseconds wait) {
   while (true) {
     ssize_t got = read(master_, buffer, sizeof buffer);
     if (got > 0) {
+      if (!any_output_ && UnderWine() && Clock::now() - start_time_ > kTimeout) {
+        std::fprintf(stderr, "note: under Wine the first output came %.1f s after the launch\n",
+                     std::chrono::duration<double>(Clock::now() - start_time_).count());
+      }
+      any_output_ = true;
       output_.append(buffer, static_cast<size_t>(got));
       if (screen_on_) {
         vterm_input_write(screen_->vt, buffer, static_cast<size_t>(got));
@@ -574,6 +585,7 @@ bool PtySession::WaitFor(const std::function<bool()>& done, std::chrono::millise
   while (true) {
     Pump(std::chrono::milliseconds(0));
     if (done()) return true;
+    if (!any_output_ && UnderWine()) deadline = std::max(deadline, start_time_ + kWineStartAllowance);
     if (Clock::now() >= deadline) return false;
     Pump(std::min(Remaining(deadline), kPollSlice));
   }

@@ -277,6 +277,7 @@ class PtySession {
   long peak_resident_kib_ = 0;
   std::chrono::steady_clock::time_point start_time_;
   std::string output_;
+  bool any_output_ = false;  // under Wine, the end of its own start
   bool screen_on_ = true;
   termios initial_settings_{};
   struct Screen;
