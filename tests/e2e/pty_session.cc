@@ -585,7 +585,8 @@ bool PtySession::WaitFor(const std::function<bool()>& done, std::chrono::millise
   while (true) {
     Pump(std::chrono::milliseconds(0));
     if (done()) return true;
-    if (!any_output_ && UnderWine()) deadline = std::max(deadline, start_time_ + kWineStartAllowance);
+    if (!any_output_ && UnderWine())
+      deadline = std::max(deadline, start_time_ + kWineStartAllowance);
     if (Clock::now() >= deadline) return false;
     Pump(std::min(Remaining(deadline), kPollSlice));
   }
