@@ -194,12 +194,22 @@ std::optional<ExitStatus> RunQuietly(std::vector<std::string> args, std::vector<
   return WaitForChild(pid, timeout);
 }
 
-// Gets Wine ready once per process of the suite: creates the prefix unless
-// it exists (the first start takes many seconds), then starts Wine's server
-// and its background programs away from any test's terminal, so that they
-// neither hold a test's terminal open after the tool has left nor slow each
-// start. The server lingers a little after the last program, so that it
-// serves the next test too. Empty on success.
+// Starts Wine's server for the prefix, lingering 15 s after the last
+// program so that it serves the next test too, unless one is running (the
+// new one then ends at once). Without it a test's program would start a
+// server of its own that ends with it (Debian's wrapper passes -p0), and
+// each launch would boot Wine's background programs again.
+void StartLingeringWineServer(const std::vector<std::string>& environment) {
+  const std::string folder = fs::path(WineCommand()).parent_path();
+  RunQuietly({folder + "/wineserver", "--persistent=15"}, environment, std::chrono::minutes(1));
+}
+
+// Gets Wine ready for a test's launch. Once per process of the suite: creates
+// the prefix unless it exists (the first start takes many seconds), then
+// starts Wine's server and its background programs away from any test's
+// terminal, so that they neither hold a test's terminal open after the tool
+// has left nor slow each start. Before every later launch the server is
+// started again should it have ended, as after a long test. Empty on success.
 std::string PrepareWine(const std::vector<std::string>& environment) {
   static const std::string error = [&]() -> std::string {
     if (WineCommand().empty()) return "no wine command on PATH";
@@ -212,13 +222,15 @@ std::string PrepareWine(const std::vector<std::string>& environment) {
       // Until the server that made the prefix has gone, no other starts.
       RunQuietly({folder + "/wineserver", "--wait"}, environment, patience);
     }
-    // Fails harmlessly when a server is running already.
-    RunQuietly({folder + "/wineserver", "--persistent=15"}, environment, patience);
+    StartLingeringWineServer(environment);
     if (RunQuietly({WineCommand(), "cmd", "/c", "exit"}, environment, patience) != 0) {
       return "wine cannot run a program in " + WinePrefix();
     }
     return "";
   }();
+  static bool first = true;
+  if (!first && error.empty()) StartLingeringWineServer(environment);
+  first = false;
   return error;
 }
 
@@ -587,9 +599,32 @@ bool PtySession::WaitFor(const std::function<bool()>& done, std::chrono::millise
     if (done()) return true;
     if (!any_output_ && UnderWine())
       deadline = std::max(deadline, start_time_ + kWineStartAllowance);
-    if (Clock::now() >= deadline) return false;
+    if (Clock::now() >= deadline) {
+      if (!any_output_ && UnderWine()) ReportWineStall();
+      return false;
+    }
     Pump(std::min(Remaining(deadline), kPollSlice));
   }
+}
+
+void PtySession::ReportWineStall() const {
+  // Whether the tool got as far as the driver's start, and what each of
+  // Wine's processes is waiting in, tell a stalled Wine from a stalled tool.
+  std::fprintf(stderr, "note: under Wine nothing was shown %.1f s after the launch; journal:\n",
+               std::chrono::duration<double>(Clock::now() - start_time_).count());
+  const std::vector<std::string> journal = JournalLines();
+  if (journal.empty()) std::fprintf(stderr, "  (empty: no driver call has returned)\n");
+  for (const std::string& line : journal) std::fprintf(stderr, "  %s\n", line.c_str());
+  std::fflush(stderr);
+  const pid_t lister = fork();
+  if (lister == 0) {
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    execl("/bin/sh", "sh", "-c",
+          "ps -eo pid,ppid,stat,etimes,wchan:24,args | grep -Ei 'wine|[.]exe' | grep -v grep",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (lister > 0) WaitForChild(lister, std::chrono::seconds(10));
 }
 
 bool PtySession::WaitForScreen(std::string_view text, std::chrono::milliseconds timeout) {
