@@ -42,10 +42,9 @@ constexpr bool kSanitized = false;
 // How often a wait looks again at conditions that send no output (the
 // journal, the terminal settings, the child's exit).
 constexpr std::chrono::milliseconds kPollSlice{5};
-// Wine's own start (its server, console host and loader) has now and then
-// taken over ten seconds on a loaded machine before the tool showed
-// anything; until the first output, a wait under Wine lasts at least this
-// long from the launch.
+// A launch under Wine on a loaded machine has now and then shown nothing
+// for many seconds; until the first output, a wait under Wine lasts at
+// least this long from the launch.
 constexpr std::chrono::seconds kWineStartAllowance{40};
 
 std::chrono::milliseconds Remaining(Clock::time_point deadline) {
@@ -228,9 +227,7 @@ std::string PrepareWine(const std::vector<std::string>& environment) {
     }
     return "";
   }();
-  static bool first = true;
-  if (!first && error.empty()) StartLingeringWineServer(environment);
-  first = false;
+  if (error.empty()) StartLingeringWineServer(environment);  // should it have ended since
   return error;
 }
 
