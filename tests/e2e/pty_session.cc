@@ -594,10 +594,10 @@ bool PtySession::WaitFor(const std::function<bool()>& done, std::chrono::millise
   while (true) {
     Pump(std::chrono::milliseconds(0));
     if (done()) return true;
-    if (!any_output_ && UnderWine())
-      deadline = std::max(deadline, start_time_ + kWineStartAllowance);
+    const bool wine_starting = !any_output_ && UnderWine();
+    if (wine_starting) deadline = std::max(deadline, start_time_ + kWineStartAllowance);
     if (Clock::now() >= deadline) {
-      if (!any_output_ && UnderWine()) ReportWineStall();
+      if (wine_starting) ReportWineStall();
       return false;
     }
     Pump(std::min(Remaining(deadline), kPollSlice));

@@ -264,6 +264,8 @@ class PtySession {
   // `wait` for the first byte. False at end of output.
   bool Pump(std::chrono::milliseconds wait);
   bool Reap();  // without waiting; true once the child has exited
+  // Under Wine, when nothing has been shown in time: what can tell why.
+  void ReportWineStall() const;
 
   RunFolder folder_;
   std::string error_;
@@ -276,9 +278,6 @@ class PtySession {
   std::optional<ExitStatus> exit_;
   long peak_resident_kib_ = 0;
   std::chrono::steady_clock::time_point start_time_;
-  // Under Wine, when nothing has been shown in time: what can tell why.
-  void ReportWineStall() const;
-
   std::string output_;
   bool any_output_ = false;  // under Wine, the end of its own start
   bool screen_on_ = true;
